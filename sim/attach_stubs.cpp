@@ -1,0 +1,51 @@
+// Placeholder bodies of the machine's attachments until they are written: the machine behaves as
+// one without devices, registry keys, ASPI layer or IDE drives.
+#include "sim/machine.h"
+
+namespace sim {
+
+HANDLE Machine::CreateFile(LPCSTR name, DWORD access, DWORD share, DWORD disposition) {
+  return Backend::CreateFile(name, access, share, disposition);
+}
+BOOL Machine::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
+                              DWORD outBytes, LPDWORD returned) {
+  return Backend::DeviceIoControl(device, code, in, inBytes, out, outBytes, returned);
+}
+LONG Machine::RegOpenKey(HKEY key, LPCSTR subKey, REGSAM access, PHKEY result) {
+  return Backend::RegOpenKey(key, subKey, access, result);
+}
+LONG Machine::RegSubKeyCount(HKEY key, LPDWORD subKeys) {
+  return Backend::RegSubKeyCount(key, subKeys);
+}
+LONG Machine::RegEnumKey(HKEY key, DWORD index, LPSTR name, LPDWORD nameLen) {
+  return Backend::RegEnumKey(key, index, name, nameLen);
+}
+LONG Machine::RegQueryValue(HKEY key, LPCSTR name, LPDWORD type, LPBYTE data, LPDWORD dataLen) {
+  return Backend::RegQueryValue(key, name, type, data, dataLen);
+}
+LONG Machine::RegCloseKey(HKEY key) {
+  return Backend::RegCloseKey(key);
+}
+HMODULE Machine::LoadLibrary(LPCSTR name) {
+  return Backend::LoadLibrary(name);
+}
+FARPROC Machine::GetProcAddress(HMODULE module, LPCSTR name) {
+  return Backend::GetProcAddress(module, name);
+}
+DWORD Machine::WaitForSingleObject(HANDLE object, DWORD ms) {
+  return Backend::WaitForSingleObject(object, ms);
+}
+BYTE Machine::PortIn8(WORD port) {
+  return Backend::PortIn8(port);
+}
+void Machine::PortOut8(WORD port, BYTE value) {
+  Backend::PortOut8(port, value);
+}
+WORD Machine::PortIn16(WORD port) {
+  return Backend::PortIn16(port);
+}
+void Machine::PortOut16(WORD port, WORD value) {
+  Backend::PortOut16(port, value);
+}
+
+}  // namespace sim
