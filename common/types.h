@@ -48,3 +48,11 @@ constexpr int kHaMax = 16;      // ASPI host adapters
 constexpr int kSenseLen = 18;   // sense bytes kept in gSns
 constexpr int kInqLen = 96;     // INQUIRY data
 constexpr int kRwInfoLen = 64;  // drive information block (48 bytes are read)
+
+// Sizes of the transport buffers.
+constexpr uint32_t kBuffSize = 0x200000;       // pBuff, both paths
+constexpr uint32_t kTextSizePt = 0x800000;     // pText on the pass-through path
+constexpr uint32_t kTextSizeAspi = 0x200000;   // pText on the ASPI path
+constexpr uint32_t kParamSizePt = 512;         // pParam on the pass-through path
+constexpr uint32_t kParamSizeAspi = 0x200000;  // pParam on the ASPI path
+constexpr uint32_t kSrbSize = 0x200000;        // the ASPI request block's allocation

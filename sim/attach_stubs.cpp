@@ -4,6 +4,8 @@
 
 namespace sim {
 
+void Machine::ClockMoved() {}
+
 HANDLE Machine::CreateFile(LPCSTR name, DWORD access, DWORD share, DWORD disposition) {
   return Backend::CreateFile(name, access, share, disposition);
 }

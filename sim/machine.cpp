@@ -106,6 +106,7 @@ int Machine::MessageBox(const char* text, const char* caption, UINT flags) {
 void Machine::SleepMs(DWORD ms) {
   now += ms;
   slept += ms;
+  ClockMoved();
 }
 
 BOOL Machine::GetVersion(LPOSVERSIONINFOA info) {

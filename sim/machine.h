@@ -175,6 +175,9 @@ class Machine : public platform::Backend {
   void PortOut16(WORD port, WORD value) override;
 
  private:
+  // Called whenever the clock has moved: completes ASPI requests whose time has come.
+  void ClockMoved();
+
   bool installed_ = false;
   std::string folder_;
   std::string oldCwd_;
