@@ -1,5 +1,5 @@
 // Placeholder bodies of the machine's attachments until they are written: the machine behaves as
-// one without devices, registry keys, ASPI layer or IDE drives.
+// one without device paths, registry keys or ASPI layer.
 #include "sim/machine.h"
 
 namespace sim {
@@ -36,18 +36,6 @@ FARPROC Machine::GetProcAddress(HMODULE module, LPCSTR name) {
 }
 DWORD Machine::WaitForSingleObject(HANDLE object, DWORD ms) {
   return Backend::WaitForSingleObject(object, ms);
-}
-BYTE Machine::PortIn8(WORD port) {
-  return Backend::PortIn8(port);
-}
-void Machine::PortOut8(WORD port, BYTE value) {
-  Backend::PortOut8(port, value);
-}
-WORD Machine::PortIn16(WORD port) {
-  return Backend::PortIn16(port);
-}
-void Machine::PortOut16(WORD port, WORD value) {
-  Backend::PortOut16(port, value);
 }
 
 }  // namespace sim
