@@ -1,0 +1,158 @@
+// HEX firmware files of read-only drives: records placed into the scratch buffer, then copied
+// into the image buffer.
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "common/global.h"
+#include "ui/message.h"
+#include "update/dvdrom.h"
+
+// The line buffer: a record of 255 data bytes takes 523 characters with its line end.
+constexpr int kLineSize = 1024;
+// Positions in a record line.
+constexpr size_t kAtCount = 1;
+constexpr size_t kAtAddress = 3;
+constexpr size_t kAtType = 7;
+constexpr size_t kAtData = 9;
+
+enum : int { kRecData = 0, kRecEnd = 1, kRecSegment = 2 };
+
+// Value of each character as a hexadecimal digit, -1 for any other character (the terminating
+// NUL and the line end included, so decoding stops at the end of a short line).
+static constexpr std::array<int8_t, 256> kHexValue = [] {
+  std::array<int8_t, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[c] = -1;
+  for (int c = '0'; c <= '9'; ++c)
+    t[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c)
+    t[c] = static_cast<int8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c)
+    t[c] = static_cast<int8_t>(c - 'A' + 10);
+  return t;
+}();
+
+// The byte written as two hexadecimal digits at p, or -1. The second character is looked at only
+// when the first is a digit, so nothing past the end of the line is read.
+static int HexByte(const char* p) {
+  int hi = kHexValue[static_cast<uint8_t>(p[0])];
+  if (hi < 0) return -1;
+  int lo = kHexValue[static_cast<uint8_t>(p[1])];
+  if (lo < 0) return -1;
+  return hi << 4 | lo;
+}
+
+namespace {
+
+// Where one load stands.
+struct HexLoad {
+  uint32_t base = 0;    // segment base of the data records
+  uint32_t loaded = 0;  // data bytes stored so far
+};
+
+enum class Line {
+  kMore,     // record taken; read on
+  kEnd,      // end record
+  kBad,      // not a well-formed record, or data beyond the scratch buffer
+  kNoStart,  // the line does not begin with ':'
+};
+
+}  // namespace
+
+// Acts on one record line. The whole record is decoded before anything is
+// stored, so a bad line leaves the scratch buffer as it was.
+static Line TakeRecord(const char* line, HexLoad& load) {
+  if (line[0] != ':') return Line::kNoStart;
+  int count = HexByte(line + kAtCount);
+  int addrHi = HexByte(line + kAtAddress);
+  int addrLo = addrHi < 0 ? -1 : HexByte(line + kAtAddress + 2);
+  int type = HexByte(line + kAtType);
+  if (count < 0 || addrLo < 0 || type < 0) return Line::kBad;
+
+  uint8_t data[255];
+  for (int i = 0; i < count; ++i) {
+    int b = HexByte(line + kAtData + 2 * static_cast<size_t>(i));
+    if (b < 0) return Line::kBad;
+    data[i] = static_cast<uint8_t>(b);
+  }
+
+  switch (type) {
+    case kRecData: {
+      uint32_t at = load.base + static_cast<uint32_t>(addrHi << 8 | addrLo);
+      if (at + static_cast<uint32_t>(count) > kBuffSize) return Line::kBad;
+      std::memcpy(pBuff + at, data, static_cast<size_t>(count));
+      load.loaded += static_cast<uint32_t>(count);
+      return Line::kMore;
+    }
+    case kRecEnd:
+      return Line::kEnd;
+    case kRecSegment: {
+      int segHi = HexByte(line + kAtData);
+      int segLo = segHi < 0 ? -1 : HexByte(line + kAtData + 2);
+      if (segLo < 0) return Line::kBad;
+      load.base = static_cast<uint32_t>(segHi << 8 | segLo) << 4;
+      return Line::kMore;
+    }
+    default:  // other types carry nothing for us; a linear address record leaves the base alone
+      return Line::kMore;
+  }
+}
+
+// True when an image of gFwSize bytes fits both buffers, and so does the block [from, from+len)
+// that a successful load copies.
+static bool BuffersFit(uint32_t from, uint32_t len) {
+  if (pBuff == nullptr || pText == nullptr) return false;
+  if (gFwSize <= 0) return false;
+  uint32_t size = static_cast<uint32_t>(gFwSize);
+  uint64_t end = uint64_t{from} + len;
+  return size <= kBuffSize && size <= gTextSize && end <= kBuffSize && end <= gTextSize;
+}
+
+// Parses the HEX file `name` into pBuff and, on success, copies pBuff[from, from+len) to pText and
+// shows message `doneMsg`.
+static int LoadHex(const char* name, uint32_t from, uint32_t len, int doneMsg) {
+  if (!BuffersFit(from, len)) return -1;
+  uint32_t size = static_cast<uint32_t>(gFwSize);
+  std::memset(pBuff, 0xFF, size);
+
+  std::FILE* file = std::fopen(name, "rt");
+  if (file == nullptr) return -1;
+  HexLoad load;
+  char line[kLineSize];
+  int result = -1;
+  for (;;) {
+    if (std::fgets(line, kLineSize, file) == nullptr) {
+      if (!std::ferror(file)) result = 0;
+      break;
+    }
+    Line taken = TakeRecord(line, load);
+    if (taken == Line::kNoStart) {
+      ShowMsgId(16, kMsgLine);
+      break;
+    }
+    if (taken == Line::kBad) break;
+    // The image is complete: whatever follows is not read.
+    if (taken == Line::kEnd || load.loaded >= size) {
+      result = 0;
+      break;
+    }
+  }
+  std::fclose(file);
+  if (result != 0) return -1;
+
+  std::memcpy(pText + from, pBuff + from, len);
+  ShowMsgId(doneMsg, kMsgLine);
+  return 0;
+}
+
+int LoadHexToBuf() {
+  char name[sizeof gFwFile + 1];
+  std::memcpy(name, gFwFile, sizeof gFwFile);
+  name[sizeof gFwFile] = '\0';
+  return LoadHex(name, 0, static_cast<uint32_t>(gFwSize), 17);
+}
+
+int LoadPatchToBuf() {
+  return LoadHex(kPatchFile, kPatchAt, kPatchLen, 19);
+}
