@@ -1,6 +1,7 @@
 // Recordable-drive image files: file names, header values, the date forms and the refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ constexpr uint8_t kUntouched = 0xA5;
 // entry's oldest accepted date.
 std::vector<uint8_t> Image(char part = 'N', const std::string& date = "Jul25 2008",
                            size_t size = 0x400) {
-  std::vector<uint8_t> img(size, 0);
+  std::vector<uint8_t> img(std::max<size_t>(size, kImgHeaderLen), 0);
   auto put = [&](uint32_t at, const std::string& text) {
     std::memcpy(img.data() + at, text.data(), text.size());
   };
@@ -30,6 +31,7 @@ std::vector<uint8_t> Image(char part = 'N', const std::string& date = "Jul25 200
   img[kImgPartLetter] = static_cast<uint8_t>(part);
   put(kImgDate, date);
   put(kImgKernelVer, "K100");
+  img.resize(size);
   return img;
 }
 
