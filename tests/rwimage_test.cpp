@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -14,29 +15,24 @@
 namespace {
 
 constexpr uint8_t kUntouched = 0xA5;
-
-// An image with the built-in entry's header: a normal part of version 1.22 dated exactly the
-// entry's oldest accepted date.
-std::vector<uint8_t> Image(char part = 'N', const std::string& date = "Jul25 2008",
-                           size_t size = 0x400) {
-  std::vector<uint8_t> img(std::max<size_t>(size, kImgHeaderLen), 0);
-  auto put = [&](uint32_t at, const std::string& text) {
-    std::memcpy(img.data() + at, text.data(), text.size());
-  };
-  put(kImgProduct, "KESTREL DVD-RW  QXR-515L");
-  put(kImgRevision, "1.22A");
-  put(kImgHwRevision, "HW  0102");
-  put(kImgKernelModel, "KES_ADV ");
-  put(kImgNormalModel, "NORMAL  ");
-  img[kImgPartLetter] = static_cast<uint8_t>(part);
-  put(kImgDate, date);
-  put(kImgKernelVer, "K100");
-  img.resize(size);
-  return img;
-}
+const char kNormal[] = "A0414431.122";
+const char kKernel[] = "A0414430.122";
 
 void Put(std::vector<uint8_t>& img, uint32_t at, const std::string& text) {
   std::memcpy(img.data() + at, text.data(), text.size());
+}
+
+// An image of the built-in entry: version 1.22, dated exactly the oldest date the entry accepts.
+std::vector<uint8_t> Image(char part = 'N', const std::string& date = "Jul25 2008",
+                           size_t size = 0x400) {
+  std::vector<uint8_t> img(std::max<size_t>(size, kImgHeaderLen), 0);
+  Put(img, kImgProduct, "KESTREL DVD-RW  QXR-515L");
+  Put(img, kImgRevision, "1.22A");
+  Put(img, kImgKernelModel, "KES_ADV ");
+  img[kImgPartLetter] = static_cast<uint8_t>(part);
+  Put(img, kImgDate, date);
+  img.resize(size);
+  return img;
 }
 
 class RwImage : public ::testing::Test {
@@ -51,182 +47,107 @@ class RwImage : public ::testing::Test {
   }
   void TearDown() override {
     pText = nullptr;
-    gTextSize = 0;
     machine.Uninstall();
   }
-  bool TextUntouched() const {
-    for (uint8_t b : text)
-      if (b != kUntouched) return false;
-    return true;
-  }
-  void ExpectNoMessage() const {
-    EXPECT_EQ(machine.console, "");
-    EXPECT_TRUE(machine.boxes.empty());
-  }
-  // The refusal message `id`, on the console and in a box with the stop icon, and nothing else.
-  void ExpectRefusal(int id) const {
-    EXPECT_EQ(machine.console, test::En(id));
-    ASSERT_EQ(machine.boxes.size(), 1u);
-    EXPECT_EQ(machine.boxes[0].flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+  // Loads `img` as `part` and returns the result; `msg` is the refusal expected (0: none), shown
+  // on the console and in a box with the stop icon.
+  int Load(int part, const std::vector<uint8_t>& img, int msg = 0) {
+    machine.console.clear();
+    machine.boxes.clear();
+    machine.WriteFile(part == kPartKernel ? kKernel : kNormal, img);
+    int rc = LoadBinToBuf(part);
+    EXPECT_EQ(machine.console, msg == 0 ? "" : test::En(msg));
+    EXPECT_EQ(machine.boxes.size(), msg == 0 ? 0u : 1u);
+    for (const sim::Box& box : machine.boxes)
+      EXPECT_EQ(box.flags, UINT{MB_OK | MB_ICONSTOP});
+    return rc;
   }
 
   sim::Machine machine;
   std::vector<uint8_t> text;
 };
 
-TEST_F(RwImage, BuiltInEntryLoadsEachPartFromItsOwnFile) {
-  machine.WriteFile("A0414431.122", Image('N', "Jul25 2008", 0x600));
-  machine.WriteFile("A0414430.122", Image('K', "Jul25 2008", 0x500));
-
-  ASSERT_EQ(LoadBinToBuf(kPartNormal), 0);
+TEST_F(RwImage, EachPartComesFromItsOwnFile) {
+  ASSERT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", 0x600)), 0);
   EXPECT_EQ(gFwSize, 0x600);
   EXPECT_EQ(std::string(gFwRev, 5), "1.22A");
   EXPECT_EQ(gFwVer, 0x0122);
-  EXPECT_EQ(gFileDate, 0x20080725u);
-  EXPECT_EQ(text[0x5FF], 0);
   EXPECT_EQ(text[0x600], kUntouched);
 
-  // The kernel part replaces the image but leaves the normal part's size and revision text.
-  ASSERT_EQ(LoadBinToBuf(kPartKernel), 0);
+  // The kernel image replaces the normal one but not the normal part's size and revision text.
+  std::vector<uint8_t> kernel = Image('K');
+  Put(kernel, kImgRevision, "2.00 ");
+  ASSERT_EQ(Load(kPartKernel, kernel), 0);
   EXPECT_EQ(text[kImgPartLetter], 'K');
+  EXPECT_EQ(gFwVer, 0x0200);
   EXPECT_EQ(gFwSize, 0x600);
   EXPECT_EQ(std::string(gFwRev, 5), "1.22A");
-  EXPECT_STREQ(gFwFile, "A0414431.122");
-  ExpectNoMessage();
-}
-
-TEST_F(RwImage, RevisionTextGivesBcdVersion) {
-  const struct {
-    const char* rev;
-    uint16_t bcd;
-  } cases[] = {{"1.22 ", 0x0122}, {"2.00 ", 0x0200}, {"0.09 ", 0x0009}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.rev);
-    std::vector<uint8_t> img = Image();
-    Put(img, kImgRevision, c.rev);
-    machine.WriteFile("A0414431.122", img);
-    ASSERT_EQ(LoadBinToBuf(kPartNormal), 0);
-    EXPECT_EQ(gFwVer, c.bcd);
-  }
 }
 
 TEST_F(RwImage, DateForms) {
   const struct {
-    bool shortForm;
+    bool lumarca;
     const char* date;
     uint32_t bcd;
   } cases[] = {
-      {true, "08/07/25", 0x20080725},     {false, "Jul25 2008", 0x20080725},
-      {false, "Dec 5 2009", 0x20091205},   // day padded with a blank
-      {false, "Xyz25 2008", 0x20080025},   // unknown month
-      {false, "Jul?? 2008", 0x20080700},   // no digit where the day is
-      {false, "           ", 0x00000000},  // blanks: the digits after the field do not count
-      {true, "08/07/5x", 0x20080705},      // digits stop at the first other character
+      {true, "08/07/25", 0x20080725},    {false, "Jul25 2008", 0x20080725},
+      {false, "Dec 5 2009", 0x20091205},  // a day with a leading blank
+      {false, "Xyz25 2008", 0x20080025},  // unknown month
+      {false, "Jul?? 2008", 0x20080700},  // no digit where the day is
+      {true, "08/07/5x", 0x20080705},     // the digits end at the first other character
+      {false, "           ", 0},          // the digits after the field do not count
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.date);
     std::vector<uint8_t> img = Image('N', c.date);
-    if (c.shortForm) Put(img, kImgProduct, "Lumarca ");
+    if (c.lumarca) Put(img, kImgProduct, "Lumarca ");
     Put(img, kImgDate + 11, "99");
-    machine.WriteFile("A0414431.122", img);
-    LoadBinToBuf(kPartNormal);
+    Load(kPartNormal, img, c.bcd < 0x20080725 ? 69 : 0);
     EXPECT_EQ(gFileDate, c.bcd);
   }
 }
 
-TEST_F(RwImage, OldestAcceptedDateIsTheBoundary) {
-  machine.WriteFile("A0414431.122", Image('N', "Jul25 2008"));
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), 0);
-  ExpectNoMessage();
-
-  machine.WriteFile("A0414431.122", Image('N', "Jul24 2008"));
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);
-  EXPECT_EQ(gFileDate, 0x20080724u);
-  ExpectRefusal(69);
+TEST_F(RwImage, Refusals) {
+  // The oldest accepted date is accepted; a day earlier is not.
+  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul24 2008"), 69), -1);
+  // The part letter and the kernel model name decide the part.
+  EXPECT_EQ(Load(kPartNormal, Image('P'), 0), 0);
+  EXPECT_EQ(Load(kPartNormal, Image('K'), 40), -1);
+  EXPECT_EQ(Load(kPartKernel, Image('N'), 39), -1);
+  std::vector<uint8_t> foreign = Image('K');
+  Put(foreign, kImgKernelModel, "KES_ADW ");
+  EXPECT_EQ(Load(kPartKernel, foreign, 39), -1);
+  foreign[kImgPartLetter] = 'N';
+  EXPECT_EQ(Load(kPartNormal, foreign, 40), -1);
+  EXPECT_EQ(ChkFwFile(), -1);
+  // The date rule comes first: an old kernel image with the wrong letter shows 69 only.
+  EXPECT_EQ(Load(kPartKernel, Image('N', "Jan 1 2008"), 69), -1);
 }
 
-TEST_F(RwImage, PartLetterAndKernelModelDecideThePart) {
-  const struct {
-    int part;
-    char letter;
-    const char* kernelModel;
-    int msg;  // 0: accepted
-  } cases[] = {
-      {kPartNormal, 'N', "KES_ADV ", 0},  {kPartNormal, 'P', "KES_ADV ", 0},
-      {kPartNormal, 'K', "KES_ADV ", 40}, {kPartNormal, 'N', "KES_ADW ", 40},
-      {kPartKernel, 'K', "KES_ADV ", 0},  {kPartKernel, 'N', "KES_ADV ", 39},
-      {kPartKernel, 'P', "KES_ADV ", 39}, {kPartKernel, 'K', "kes_adv ", 39},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(1, c.letter) + (c.part == kPartKernel ? " as kernel" : " as normal"));
-    machine.console.clear();
-    machine.boxes.clear();
-    std::vector<uint8_t> img = Image(c.letter);
-    Put(img, kImgKernelModel, c.kernelModel);
-    machine.WriteFile(c.part == kPartKernel ? "A0414430.122" : "A0414431.122", img);
-    if (c.msg == 0) {
-      EXPECT_EQ(LoadBinToBuf(c.part), 0);
-      EXPECT_EQ(ChkFwFile(), 0);
-      ExpectNoMessage();
-    } else {
-      EXPECT_EQ(LoadBinToBuf(c.part), -1);
-      ExpectRefusal(c.msg);
-    }
-  }
-}
-
-TEST_F(RwImage, DateRuleComesBeforeThePartLetter) {
-  machine.WriteFile("A0414430.122", Image('N', "Jan 1 2008"));
-  EXPECT_EQ(LoadBinToBuf(kPartKernel), -1);
-  ExpectRefusal(69);
-}
-
-TEST_F(RwImage, UnreadableFilesAreRefusedSilentlyBeforeAnythingIsRead) {
+TEST_F(RwImage, FilesThatCannotBeImagesAreRefusedSilentlyBeforeAnythingIsRead) {
   gFwSize = 0x200000;
-  // Missing.
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);
-  // One byte larger than the image buffer.
-  machine.WriteFile("A0414431.122", Image('N', "Jul25 2008", text.size() + 1));
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);
-  // One byte shorter than the header.
-  machine.WriteFile("A0414431.122", Image('N', "Jul25 2008", kImgHeaderLen - 1));
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);
-  // No image buffer at all.
-  machine.WriteFile("A0414431.122", Image());
-  gTextSize = 0;
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);
-
-  EXPECT_TRUE(TextUntouched());
+  EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);  // missing
+  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", text.size() + 1)), -1);
+  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", kImgHeaderLen - 1)), -1);
+  gTextSize = 0;  // no image buffer
+  EXPECT_EQ(Load(kPartNormal, Image()), -1);
+  EXPECT_EQ(std::count(text.begin(), text.end(), kUntouched),
+            static_cast<std::ptrdiff_t>(text.size()));
   EXPECT_EQ(gFwSize, 0x200000);
-  ExpectNoMessage();
+
+  gTextSize = static_cast<uint32_t>(text.size());
+  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", kImgHeaderLen)), 0);
+  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", text.size())), 0);
 }
 
-TEST_F(RwImage, SizesAtTheLimitsAreAccepted) {
-  machine.WriteFile("A0414431.122", Image('N', "Jul25 2008", kImgHeaderLen));
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), 0);
-  EXPECT_EQ(gFwSize, static_cast<int32_t>(kImgHeaderLen));
-  machine.WriteFile("A0414431.122", Image('N', "Jul25 2008", text.size()));
-  EXPECT_EQ(LoadBinToBuf(kPartNormal), 0);
-  EXPECT_EQ(gFwSize, static_cast<int32_t>(text.size()));
-}
-
-TEST(HexField, ReadsLikeTwoOrFourDigitConversions) {
-  const struct {
-    const char* text;
-    int digits;
-    uint32_t value;
-  } cases[] = {
-      {"25", 2, 0x25},  {" 5 ", 2, 0x05}, {"0102", 4, 0x0102}, {"ab1F", 4, 0xAB1F},
-      {"123", 2, 0x12}, {"x1", 2, 0},     {"  ", 2, 0},        {"7g", 2, 0x07},
+TEST(HexField, FourDigitsAsTheHardwareRevisionIsRead) {
+  auto read = [](const char* s) {
+    return ReadHexField(reinterpret_cast<const uint8_t*>(s), std::strlen(s), 4);
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(ReadHexField(reinterpret_cast<const uint8_t*>(c.text), std::strlen(c.text), c.digits),
-              c.value);
-  }
-  // Never beyond the field, even when blanks fill it.
-  const uint8_t blanksThenDigits[] = {' ', ' ', '4', '2'};
-  EXPECT_EQ(ReadHexField(blanksThenDigits, 2, 2), 0u);
+  EXPECT_EQ(read("0102"), 0x0102u);
+  EXPECT_EQ(read("ab1F"), 0xAB1Fu);
+  EXPECT_EQ(read(" 1F "), 0x1Fu);
+  EXPECT_EQ(read("12345"), 0x1234u);
 }
 
 }  // namespace
