@@ -60,8 +60,8 @@ enum class Line {
 
 }  // namespace
 
-// Acts on one record line. The whole record is decoded before anything is
-// stored, so a bad line leaves the scratch buffer as it was.
+// Acts on one record line. The whole record is decoded before anything is stored, so a bad line
+// leaves the scratch buffer as it was.
 static Line TakeRecord(const char* line, HexLoad& load) {
   if (line[0] != ':') return Line::kNoStart;
   int count = HexByte(line + kAtCount);
