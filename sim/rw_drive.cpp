@@ -1,6 +1,7 @@
 #include "sim/rw_drive.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "sim/image_tools.h"
@@ -57,13 +58,18 @@ bool Printable(const std::string& text) {
 
 // The date a normal part's header gives, in the form this drive reports in INQUIRY. Headers carry
 // "yy/mm/dd" or the long form; a text that yields no month is reported as it stands.
-std::string ReportedDate(const std::vector<uint8_t>& image, bool monthForm) {
+std::string ReportedDate(const std::vector<uint8_t>& image, DateForm form) {
   const uint8_t* text = image.data() + kHdrDate;
   const size_t len = kHdrKernelVersion - kHdrDate;
   bool shortForm = text[2] == '/' && text[5] == '/';
   uint32_t bcd = shortForm ? ShortDateValue(text, len) : LongDateValue(text, len);
   if ((bcd & 0xFF00) == 0) return TextAt(image, kHdrDate, 8);
-  if (!monthForm) return ShortDateText(bcd);
+  if (form == DateForm::Short) return ShortDateText(bcd);
+  if (form == DateForm::Full) {
+    char full[16];
+    std::snprintf(full, sizeof full, "%04x/%02x/%02x", bcd >> 16, (bcd >> 8) & 0xFF, bcd & 0xFF);
+    return full;
+  }
   std::string month = LongDateText(bcd);  // "Mmmdd ccyy "
   return month.substr(0, 5) + month.substr(6, 4);
 }
@@ -305,7 +311,7 @@ void RwDrive::InstallNormal() {
   }
   config_.revision = TextAt(n, kHdrRevision, 4);
   config_.revisionTail = static_cast<char>(n[kHdrRevision + 4]);
-  config_.date = ReportedDate(n, config_.monthDate);
+  config_.date = ReportedDate(n, config_.dateForm);
   config_.hwRevision = TextAt(n, kHdrHwRevision, 8);
   config_.kernelModel = TextAt(n, kHdrKernelModel, 8);
   config_.normalModel = TextAt(n, kHdrNormalModel, 8);

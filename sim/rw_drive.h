@@ -26,16 +26,19 @@ struct RwLatency {
   uint32_t other = 1;        // refused commands
 };
 
+enum class DateForm { Short, Full, Month };
+
 struct RwConfig {
   // Identity of the running normal firmware.
   std::string vendor = "KESTREL ";
   std::string product = "DVD-RW  QXR-515L";
   std::string revision = "1.21";  // INQUIRY bytes 32..35
   char revisionTail = ' ';        // INQUIRY byte 36
-  std::string date = "08/07/10";  // INQUIRY from byte 37; form as below
-  // The form of the date in INQUIRY: "yy/mm/dd" (false) or, as drives of vendor "Lumarca " do,
-  // month abbreviation, day, century and year ("Jul102008").
-  bool monthDate = false;
+  std::string date = "08/07/10";  // INQUIRY from byte 37, in the form below
+  // The form in which the drive reports the date of a firmware it re-flashes: "yy/mm/dd",
+  // "yyyy/mm/dd", or, as drives of vendor "Lumarca " do, month abbreviation, day, century and
+  // year ("Jul102008").
+  DateForm dateForm = DateForm::Short;
   std::string hwRevision = "HW  0102";
   std::string kernelModel = "KES_ADV ";
   std::string normalModel = "KES_ADV ";

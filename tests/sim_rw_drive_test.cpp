@@ -295,10 +295,21 @@ TEST(RwDrive, CompleteNormalPartBecomesTheFirmwareOnTheWayBack) {
   EXPECT_EQ(Text(Info(drive), 16, 24), "HW  0103KES_ADV KES_NRM ");
 }
 
+TEST(RwDrive, DriveReportsAReflashedDateInItsOwnForm) {
+  sim::RwConfig config;
+  config.dateForm = sim::DateForm::Full;
+  config.date = "2008/07/10";
+  sim::RwDrive drive(config);
+  ASSERT_TRUE(ToKernel(drive));
+  ASSERT_TRUE(SendImage(drive, 0xF0, sim::BuildRwImage(Image122())));
+  ASSERT_TRUE(Good(ToNormal(drive)));
+  EXPECT_EQ(Text(Inq(drive), 37, 11), "2008/07/25 ");
+}
+
 TEST(RwDrive, LumarcaDriveReportsItsDateWithTheMonthName) {
   sim::RwConfig config;
   config.vendor = "Lumarca ";
-  config.monthDate = true;
+  config.dateForm = sim::DateForm::Month;
   config.date = "Jul102008";
   sim::RwDrive drive(config);
   sim::RwImageSpec spec = Image122();
