@@ -429,16 +429,4 @@ TEST(RwDrive, StuckDriveAcceptsTheSwitchBackButStaysInItsKernel) {
   EXPECT_EQ(drive.Reflashes(), 0);
 }
 
-TEST(RwDrive, LatenciesAreThoseConfigured) {
-  sim::RwConfig config;
-  config.latency.inquiry = 7;
-  config.latency.toKernel = 900;
-  config.latency.block = 250;
-  sim::RwDrive drive(config);
-  Bytes d;
-  EXPECT_EQ(In(drive, Inquiry(), 96, &d).latencyMs, 7u);
-  EXPECT_EQ(Out(drive, WriteBuffer(4, 0xFF, 0, 256), SwitchBlock(kK58, kKey + 5)).latencyMs, 900u);
-  EXPECT_EQ(Out(drive, WriteBuffer(7, 0xF0, 0, 0x8000), Bytes(0x8000)).latencyMs, 250u);
-}
-
 }  // namespace
