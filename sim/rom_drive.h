@@ -59,6 +59,7 @@ class RomDrive : public ScsiDrive {
   // The 12 bytes a drive at revision 1.06 took from its last self-update as its patch data.
   const std::vector<uint8_t>& PatchBytes() const { return patch_; }
   int SelfUpdates() const { return selfUpdates_; }
+  // The disc and the latencies may change between commands; the ROM is the drive's own (Rom()).
   RomConfig& Config() { return config_; }
 
  private:

@@ -53,6 +53,7 @@ struct RwConfig {
   // Refuse a mode-switch block whose bytes 20..255 are not all zero (a real drive ignores them).
   bool strictReserved = false;
 
+  // The drive starts in its kernel, as after an interrupted update: flash holds no normal part.
   bool startInKernel = false;
   Disc disc = Disc::None;
   uint32_t readyAt = 0;  // virtual time at which a BecomingReady disc is ready; 0: never
