@@ -174,6 +174,10 @@ class Machine : public platform::Backend {
   WORD PortIn16(WORD port) override;
   void PortOut16(WORD port, WORD value) override;
 
+  // --- IDE channels (ide.h) ---------------------------------------------------------------
+  // Register state of the two IDE channels behind the ports, made on the first port access.
+  std::shared_ptr<class IdeChannels> ide;
+
  private:
   // Called whenever the clock has moved: completes ASPI requests whose time has come.
   void ClockMoved();
