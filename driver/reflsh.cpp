@@ -37,6 +37,8 @@ int ReflshMain(int argc, char** argv) {
   InitCmdApi();
 
   if (EnumDevice() == 0) {
+    // A user without administrator rights learns why no drive could be examined.
+    if (gDenied) ShowMsgId(87, kMsgStop);
     ShowMsgId(28, kMsgInfo);
     EndCmdApi();
     return 1;

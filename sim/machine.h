@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/aspi.h"
 #include "platform/backend.h"
 #include "sim/drive.h"
 
@@ -37,6 +38,7 @@ struct Slot {
   bool ieee1394 = false;      // pass-through: the address query fails with error 50
   bool accessDenied = false;  // pass-through: opening it needs a privilege the user lacks
   bool present = true;        // false once the drive has vanished from the bus
+  std::vector<int> mcn;       // pass-through: media change control flags it received, in order
 };
 
 // A fault injected into the commands that reach the drives.
@@ -109,18 +111,30 @@ class Machine : public platform::Backend {
   DWORD now = 0;       // virtual milliseconds
   uint64_t slept = 0;  // sum of the program's sleeps (its waiting, as opposed to drive work)
   // Advances the clock by work of the machine (a drive's latency), not by a sleep.
-  void Advance(DWORD ms) { now += ms; }
+  void Advance(DWORD ms) {
+    now += ms;
+    ClockMoved();
+  }
 
   // --- Windows ------------------------------------------------------------------------------
   OSVERSIONINFOA version{};  // what GetVersionExA reports; Windows XP (NT 5.1) by default
   int failAlloc = 0;         // the n-th allocation from now fails (1 = the next); 0: none
   std::map<std::string, RegKeyData> registry;  // key paths such as "HKLM\\SOFTWARE\\INTEL\\x"
+  // Registry faults by key path: opening the key, or asking for its subkey count, fails with the
+  // code given.
+  std::map<std::string, LONG> regOpenFails;
+  std::map<std::string, LONG> regInfoFails;
 
   // --- Drives and where they sit ----------------------------------------------------------
   std::vector<Slot> slots;
   std::vector<Adapter> adapters;  // ASPI host adapters, by number
   bool aspiInstalled = true;      // WNASPI32.DLL can be loaded (used on Windows 9x only)
   bool aspiInitFails = false;     // entry 1 reports status 0xE4
+  // What the ASPI layer saw of the program's use of its request blocks.
+  int aspiOverlaps = 0;       // requests submitted while another was still pending
+  int aspiAborts = 0;         // pending requests ended by an abort
+  int aspiFreedPending = 0;   // request blocks freed while still pending
+  int aspiClosedPending = 0;  // events closed while their request was still pending
   std::vector<Fault> faults;
   std::vector<LogEntry> log;
   bool keepData = false;  // log the data of Dir::Out commands too
@@ -154,6 +168,8 @@ class Machine : public platform::Backend {
   void SleepMs(DWORD ms) override;
   BOOL GetVersion(LPOSVERSIONINFOA info) override;
   void* Alloc(size_t bytes) override;
+  void Free(void* block) override;
+  BOOL CloseHandle(HANDLE object) override;
 
   HANDLE CreateFile(LPCSTR name, DWORD access, DWORD share, DWORD disposition) override;
   BOOL DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inBytes, LPVOID out,
@@ -181,6 +197,39 @@ class Machine : public platform::Backend {
  private:
   // Called whenever the clock has moved: completes ASPI requests whose time has come.
   void ClockMoved();
+
+  // Pass-through: the slot behind a device path such as \\.\D:, or -1 with the system error set.
+  int SlotOfDevicePath(LPCSTR name, DWORD access);
+  BOOL PassThrough(int slot, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
+                   LPDWORD returned);
+  // The 18 sense bytes of a check condition, as the adapter's automatic REQUEST SENSE gets them.
+  void AutoSense(int slot, const Result& result, uint8_t* sense18);
+
+  // ASPI layer: the two entries, and the requests it is still working on.
+  static DWORD __cdecl AspiSupportEntry();
+  static DWORD __cdecl AspiSendEntry(void* srb);
+  DWORD AspiSend(void* srb);
+  DWORD AspiExec(SRB_ExecSCSICmd& srb);
+  struct AspiRequest {
+    SRB_ExecSCSICmd* srb = nullptr;
+    HANDLE event = nullptr;  // nullptr: no notification (or the program closed it)
+    DWORD start = 0;         // virtual time of submission
+    DWORD latency = 0;
+    bool never = false;  // the drive never completes it
+    uint8_t status = 0;  // SCSI status when it completes
+    uint8_t sense[18] = {};
+  };
+  void AspiComplete(const AspiRequest& request);
+  std::vector<AspiRequest> aspiPending_;
+  int aspiModule_ = 0;  // its address is the library's module handle
+
+  // Registry: open keys by handle value, holding their full path ("HKLM\\...").
+  std::map<uintptr_t, std::string> regKeys_;
+  uintptr_t nextRegKey_ = 0x1000;
+  bool RegPathOf(HKEY key, std::string& path) const;
+  bool RegKeyExists(const std::string& path) const;
+  std::vector<std::string> RegSubKeys(const std::string& path) const;
+  const RegKeyData* RegFind(const std::string& path) const;
 
   bool installed_ = false;
   std::string folder_;
