@@ -93,6 +93,11 @@ int ShowMsgId(int id, int style) {
   }
 }
 
+const char* LineText(int line) {
+  if (line < 0 || line >= kLineCount) return "";
+  return gOemCodePage == 932 ? kLinesJa[line] : kLinesEn[line];
+}
+
 void PrintMsg(const char* text) {
   ConsoleWrite(text);
 }

@@ -26,6 +26,17 @@ extern const char kUnknownMsg[];
 extern const char* const kMsgEn[kMsgCount];
 extern const char* const kMsgJa[kMsgCount];
 
+// Lines that are not numbered messages but are shown in the console's language.
+enum : int {
+  kLineComplete,    // the normal part is written (drives that reboot at once)
+  kLineReflashing,  // the normal part is written and the drive re-flashes itself
+  kLineCount,
+};
+extern const char* const kLinesEn[kLineCount];
+extern const char* const kLinesJa[kLineCount];
+// The text of a line in the console's language (gOemCodePage).
+const char* LineText(int line);
+
 // Shows message `id` in the console's language (gOemCodePage) by `style` and returns the answer
 // of a box (IDOK, IDYES, IDNO, ...; 0 when it could not be shown) or 0 when there is no box.
 int ShowMsgId(int id, int style);

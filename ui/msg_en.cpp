@@ -137,3 +137,8 @@ const char* const kMsgEn[kMsgCount] = {
     /* 99 */ "\r\nDo you update F/W ?",
     /* 100 */ "\r\nYou do not need to update F/W !",
 };
+
+const char* const kLinesEn[kLineCount] = {
+    "\rProcessing 100% --> Complete",
+    "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...",
+};

@@ -143,3 +143,8 @@ const char* const kMsgJa[kMsgCount] = {
     /* 99 */ "\r\nファームウェアを更新しますか？",
     /* 100 */ "\r\nファームウェアを更新する必要はありません！",
 };
+
+const char* const kLinesJa[kLineCount] = {
+    "\rProcessing 100% --> 完了",
+    "\rProcessing 100% --> データ転送完了\r\n内部でファームウェアを書き換えています...",
+};

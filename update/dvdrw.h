@@ -42,3 +42,30 @@ int ChkFwFile();
 // leading blanks are skipped, then at most `digits` hexadecimal digits (either case) are taken.
 // Never looks beyond the `len` bytes at p. 0 when no digit comes.
 uint32_t ReadHexField(const uint8_t* p, size_t len, int digits);
+// The BCD month (0x01..0x12) of an English month abbreviation ("Jan".."Dec") at text; 0 for none.
+uint32_t MonthBcd(const uint8_t* text);
+// The version "d.dd" at rev as BCD 0xMNN ("1.22" gives 0x0122).
+uint16_t RevisionBcd(const uint8_t* rev);
+
+// --- Drive information and the rules of an update -----------------------------------------
+
+// Reads the drive information block into gRwInfo; sets gRwMode and gKernel (1 when no normal part
+// runs). Returns the command's result.
+int GetDrvInfRw();
+// Identifies the drive (INQUIRY, drive information) and selects its update entry. Returns 0 or the
+// failed command's result (after message 9 or 0).
+int ChkDrvFirm();
+// Mode 0: prints the current revision line and derives gVer, gFwDate, gKernel, gPatch, gKrnlUpg and
+// gReqUpg; mode 1: prints the new revision line. Returns 0, a failed INQUIRY's result, or -1 after
+// message 56 or 55.
+int ShowInq(int mode);
+// The compatibility rules against the normal-part image in pText (with full 0 only the hardware
+// revision and the kernel model). 0 go on, 1 nothing to do, -1 refused, or a failed read's result.
+int ChkCurFirm(int full);
+// Stops the disc and refuses a drive with a disc loaded or in an unknown state: 0 or -1.
+int ChkDiscInsertion();
+// After the switch to the kernel: 0 when INQUIRY shows the kernel running, else -1.
+int ChkKrnlMode();
+// With the kernel image in pText: 1 when the drive already runs that kernel (message 10), 0 when
+// not, -1 when INQUIRY fails.
+int ChkKrnlVer();

@@ -39,7 +39,7 @@ uint32_t ReadHexField(const uint8_t* p, size_t len, int digits) {
 static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
-static uint32_t MonthBcd(const uint8_t* text) {
+uint32_t MonthBcd(const uint8_t* text) {
   for (uint32_t m = 1; m <= 12; ++m)
     if (SameBytes(text, kMonths[m - 1], 3)) return (m / 10) << 4 | (m % 10);
   return 0;
@@ -66,8 +66,7 @@ static uint32_t ImageDate() {
   return century << 24 | year << 16 | month << 8 | day;
 }
 
-// The version "d.dd" at `rev` as BCD 0xMNN.
-static uint16_t RevisionBcd(const uint8_t* rev) {
+uint16_t RevisionBcd(const uint8_t* rev) {
   auto digit = [](uint8_t c) { return static_cast<uint8_t>(c - '0'); };
   uint8_t high = digit(rev[0]);
   uint8_t low = static_cast<uint8_t>(digit(rev[2]) * 16 + digit(rev[3]));
