@@ -12,6 +12,12 @@ static void CopyField(char (&dst)[Dst], const char (&src)[Src]) {
   std::memcpy(dst, src, Src);
 }
 
+static void (*gDefSource)() = nullptr;
+
+void SetDefDataSource(void (*fill)()) {
+  gDefSource = fill;
+}
+
 int SetDefData() {
   std::memset(gFwFile, 0, sizeof gFwFile);
   std::memset(gEnterKey, 0, sizeof gEnterKey);
@@ -41,6 +47,11 @@ int SetDefData() {
   std::memset(gCautionA, 0, sizeof gCautionA);
   std::memset(gRelDateA, 0, sizeof gRelDateA);
   std::memset(gRwKeyA, 0, sizeof gRwKeyA);
+
+  if (gDefSource != nullptr) {
+    gDefSource();
+    return gRefNum;
+  }
 
   gFwVer = 0x122;
 

@@ -6,3 +6,8 @@ int SetDefData();
 
 // Copies entry k into the selected-entry fields and makes it the selected entry.
 void SelectDefEntry(int k);
+
+// Where the definition comes from. Tests and the simulator install a procedure that fills the
+// tables (and gFwVer, gRefNum) after SetDefData has cleared them; the program itself never does.
+// nullptr: the built-in definition.
+void SetDefDataSource(void (*fill)());
