@@ -77,7 +77,9 @@ struct RomImageSpec {
   size_t size = 0x20000;
   RomPlace place = RomPlace::At1000;
   std::string model = "KESTREL QXD-516 ";  // 16 bytes, blank-padded
-  std::string cpu = "KCP-7710        ";    // 16 bytes, blank-padded
+  // 16 bytes. An update entry names the CPU in 8 characters, and the image's CPU field is compared
+  // with all 16 bytes of it, so the name is zero-padded.
+  std::string cpu = std::string("KCP-7710", 8) + std::string(8, '\0');
   std::string revision = "1.05";
   std::string date = "2007/11/02";
   uint32_t seed = 2;

@@ -104,7 +104,7 @@ TEST(ImageTools, RomIdentitySitsWhereTheDriveIsSearched) {
     std::vector<uint8_t> rom = sim::BuildRomImage(spec);
     ASSERT_EQ(rom.size(), 0x20000u);
     EXPECT_EQ(At(rom, c.model, 16), "KESTREL QXD-516 ");
-    EXPECT_EQ(At(rom, c.model + 16, 16), "KCP-7710        ");
+    EXPECT_EQ(At(rom, c.model + 16, 16), spec.cpu);
     EXPECT_EQ(At(rom, c.model + 32, 14), "1.072007/11/02");
     if (c.model != 0x1000) {
       EXPECT_NE(At(rom, 0x1000, 8), "KESTREL ");

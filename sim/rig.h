@@ -1,0 +1,72 @@
+// Ready-made set-ups of the simulated machine for whole runs of the program: drives where Windows
+// would have them, firmware files beside the program, and update definitions other than the
+// built-in one. Tests, benchmarks and reflsh-sim build their machines with it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/image_tools.h"
+#include "sim/machine.h"
+#include "sim/rom_drive.h"
+#include "sim/rw_drive.h"
+
+namespace sim {
+
+// One entry of an update definition. Text fields are copied at their slot width.
+struct DefEntry {
+  std::string fwFile = "A0414431.122";
+  std::string enterKey;                      // model name of a read-only drive (16 bytes used)
+  std::string vendor = "KESTREL ";           // 8
+  std::string product = "DVD-RW  QXR-515L";  // 16
+  std::string revision;                      // 4, read-only drives: "d.dd"
+  int32_t upgType = 1;
+  std::string refCpu;  // 8
+  int32_t fwSize = 0x200000;
+  int32_t model = 0x100D;
+  int32_t caution = 0;
+  uint32_t relDate = 0x20080725;
+  uint32_t rwKey = 0x5B7E2D94;
+  std::string oemStr = "KES_ADV ";  // 8
+};
+
+// Makes runs of the program use these entries (and this definition version) instead of the
+// built-in definition, until UseBuiltInDefinition.
+void UseDefinition(const std::vector<DefEntry>& entries, uint16_t fwVer = 0x122);
+void UseBuiltInDefinition();
+
+class Rig {
+ public:
+  explicit Rig(Machine& machine) : m_(machine) {}
+  ~Rig();
+  Rig(const Rig&) = delete;
+  Rig& operator=(const Rig&) = delete;
+
+  // Windows 98: the ASPI layer with one host adapter, on which the drives added later sit.
+  void Windows98(const std::string& adapter = "ESDI_506");
+  // Adds a drive at the next drive letter from D (or, on Windows 98, the next target id).
+  RwDrive& AddRw(RwConfig config = {});
+  RomDrive& AddRom(RomConfig config = {});
+  // Writes a recordable-drive image file (default: the normal part 1.22 of 2008-07-25, 2 MiB)
+  // and returns its bytes.
+  std::vector<uint8_t> WriteRwImage(const RwImageSpec& spec = {},
+                                    const std::string& name = "A0414431.122");
+  // Writes an image as an Intel HEX file.
+  void WriteHex(const std::vector<uint8_t>& image, const std::string& name);
+  // Gives runs the read-only definition of a QXD-516 (model code `model`) updated to `revision`
+  // from `hexFile`, for a drive whose ROM identity is `rom`.
+  void UseRomDefinition(const RomImageSpec& rom, int32_t model, const std::string& revision,
+                        const std::string& hexFile = "QXD516.HEX");
+
+ private:
+  Slot& Place(std::unique_ptr<Drive> drive);
+
+  Machine& m_;
+  bool aspi_ = false;
+  int nextTarget_ = 0;
+  char nextLetter_ = 'D';
+  bool ownDefinition_ = false;
+};
+
+}  // namespace sim
