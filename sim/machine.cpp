@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace sim {
 
@@ -104,9 +105,21 @@ int Machine::MessageBox(const char* text, const char* caption, UINT flags) {
 }
 
 void Machine::SleepMs(DWORD ms) {
+  Pace(ms);
   now += ms;
   slept += ms;
   ClockMoved();
+}
+
+void Machine::Advance(DWORD ms) {
+  Pace(ms);
+  now += ms;
+  ClockMoved();
+}
+
+void Machine::Pace(DWORD ms) const {
+  if (pace > 0 && ms > 0)
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms * pace));
 }
 
 BOOL Machine::GetVersion(LPOSVERSIONINFOA info) {

@@ -110,11 +110,11 @@ class Machine : public platform::Backend {
   // --- Clock ------------------------------------------------------------------------------
   DWORD now = 0;       // virtual milliseconds
   uint64_t slept = 0;  // sum of the program's sleeps (its waiting, as opposed to drive work)
+  // Real milliseconds that one virtual millisecond takes, so that a person can watch a run
+  // (reflsh-sim); 0, for tests: virtual time costs no real time.
+  double pace = 0;
   // Advances the clock by work of the machine (a drive's latency), not by a sleep.
-  void Advance(DWORD ms) {
-    now += ms;
-    ClockMoved();
-  }
+  void Advance(DWORD ms);
 
   // --- Windows ------------------------------------------------------------------------------
   OSVERSIONINFOA version{};  // what GetVersionExA reports; Windows XP (NT 5.1) by default
@@ -197,6 +197,8 @@ class Machine : public platform::Backend {
  private:
   // Called whenever the clock has moved: completes ASPI requests whose time has come.
   void ClockMoved();
+  // Lets real time pass for `ms` virtual milliseconds, at `pace`.
+  void Pace(DWORD ms) const;
 
   // Pass-through: the slot behind a device path such as \\.\D:, or -1 with the system error set.
   int SlotOfDevicePath(LPCSTR name, DWORD access);
