@@ -3,6 +3,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -113,8 +114,7 @@ int TerminalMessageBox(const std::string& text, const char* caption, UINT flags,
   // The text often starts with line breaks meant for the console; the box shows it without them.
   size_t start = text.find_first_not_of("\r\n");
   std::string body = start == std::string::npos ? "" : text.substr(start);
-  for (char& c : body)
-    if (c == '\r') c = ' ';
+  body.erase(std::remove(body.begin(), body.end(), '\r'), body.end());
   std::fprintf(out, "%s\n", body.c_str());
   for (;;) {
     std::fputs(prompt, out);
