@@ -53,8 +53,9 @@ int MoveToKrnlModeRW(int32_t model);
 int MoveToNrmlModeRW(int32_t model);
 // Stops the disc (time-out 0: the transport's own limit).
 int DiscStop();
-// Region state into gRgn: 0 when the drive's RPC scheme (byte 6) is 1, -1 when the query
-// succeeded but the scheme is another, else the failed command's result.
+// Region state into gRgn (cleared first): 0 when the drive's RPC scheme (byte 6) is 1, -1 when
+// the query succeeded but the scheme is another or the reply did not reach it, else the failed
+// command's result.
 int GetDrvRgn();
 
 // --- The mode-switch block ------------------------------------------------------------------

@@ -165,6 +165,9 @@ int GetDrvRgn() {
   constexpr uint8_t kKeyClassDvd = 0;
   constexpr uint8_t kFormatRpcState = 8;
   constexpr size_t kRpcSchemeAt = 6;
+  // A drive may answer with fewer bytes than asked for: what it did not send must not be the
+  // reply of the drive queried before.
+  std::memset(gRgn, 0, sizeof gRgn);
   int rc = ReportKey(gDevId, kKeyClassDvd, kFormatRpcState, 0, sizeof gRgn, gRgn);
   if (rc != 0) return rc;
   return gRgn[kRpcSchemeAt] == 1 ? 0 : -1;

@@ -518,4 +518,17 @@ TEST(RegionQuery, SchemeOneOnlyAndAFailedQueryGivesItsResult) {
   EXPECT_EQ(GetDrvRgn(), 2);
 }
 
+// Two drives in one run: the second answers the query with the reply's header only.
+TEST(RegionQuery, ShortReplyIsNotJudgedByTheDriveBefore) {
+  Bed bed;
+  bed.m.AddAtLetter(test::MakeDrive(), 'D');
+  bed.m.AddAtLetter(test::MakeDrive(), 'E');
+  test::DriveAt(bed.m, 0).other = Bed::RpcReply(8);
+  test::DriveAt(bed.m, 1).other = Bed::RpcReply(4);
+  bed.Start(2);
+  EXPECT_EQ(GetDrvRgn(), 0);
+  gDevId = 1;
+  EXPECT_EQ(GetDrvRgn(), -1);
+}
+
 }  // namespace
