@@ -49,7 +49,9 @@ int DownloadNormal(uint32_t offset, uint16_t length, uint8_t* buf);
 // gTimeout 10000; on success leaves 1000 and gives the drive 2000 ms to settle.
 int MoveToKrnlModeRW(int32_t model);
 // Recordable drives: switch back to the normal firmware, which re-flashes the drive. Leaves
-// gTimeout 5000. Shows message 15 on a failure that is not one of the known harmless ones.
+// gTimeout 5000. Shows message 15 on a failure that is not one of the known harmless ones, which
+// are told by the failure's own sense: gSns is cleared before the request, so a failure that
+// brings none is never excused by an earlier command's.
 int MoveToNrmlModeRW(int32_t model);
 // Stops the disc (time-out 0: the transport's own limit).
 int DiscStop();

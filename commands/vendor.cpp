@@ -140,6 +140,9 @@ static bool SwitchedAnyway() {
 int MoveToNrmlModeRW(int32_t model) {
   FillModeBlock(model, false);
   gTimeout = NrmlModeTimeout(model);
+  // The failure is judged by its own sense. A request that ran out of time brings none on the
+  // ASPI path, and must then not pass for harmless on the strength of an earlier command's.
+  std::memset(gSns, 0, sizeof gSns);
   int rc = WriteBuffer(gDevId, kModeToNormal, kIdModeBlock, 0, kModeBlockLen, pParam);
   gTimeout = kTmoAfterNormal;
   if (rc != 0 && !SwitchedAnyway()) {

@@ -498,6 +498,21 @@ TEST(ModeSwitches, KnownHarmlessFailuresOfTheSwitchBackStillWaitAndPass) {
   }
 }
 
+// A drive on IEEE 1394 that never answers the switch back has given no sense at all; what an
+// earlier command (here the disc check) left behind must not excuse it.
+TEST(ModeSwitches, SwitchBackThatRunsOutOfTimeIsNotExcusedByAnEarlierSense) {
+  for (At at : {At::Letter1394, At::Adapter1394}) {
+    SCOPED_TRACE(Name(at));
+    Bed bed;
+    sim::RwConfig config = Model(0x1004);
+    config.latency.toNormal = 120000;  // past the 60 s and 10 s these attachments allow
+    bed.Rw(at, config);
+    ASSERT_NE(TestUnitReady(0), 0);  // no disc: not ready
+    EXPECT_NE(MoveToNrmlModeRW(gModel), 0);
+    EXPECT_TRUE(bed.Shown(15));
+  }
+}
+
 TEST(RegionQuery, SchemeOneOnlyAndAFailedQueryGivesItsResult) {
   for (uint8_t scheme : {0, 1, 2}) {
     SCOPED_TRACE(static_cast<int>(scheme));
