@@ -377,15 +377,22 @@ TEST(ModeSwitches, DriveRefusesAWrongSignatureOrKeyAndTheSwitchSaysSo) {
 TEST(ModeSwitches, KernelSwitchSettlesUnlessWindows98HasTheIntelDriver) {
   const struct {
     At at;
+    bool intelStorageDriver;  // its registry key: on the pass-through path it changes nothing here
     uint64_t settle;
-  } cases[] = {{At::Letter, 2000}, {At::Esdi, 2000}, {At::IntelAta, 0}};
+  } cases[] = {{At::Letter, false, 2000},
+               {At::Letter, true, 2000},
+               {At::Esdi, false, 2000},
+               {At::IntelAta, false, 0}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(Name(c.at));
+    SCOPED_TRACE(testing::Message() << Name(c.at) << " " << c.intelStorageDriver);
     Bed bed;
+    if (c.intelStorageDriver)
+      bed.m.registry["HKLM\\SOFTWARE\\INTEL\\Intel Ultra ATA Storage Driver"];
     sim::RwConfig config;
     config.latency.toKernel = 0;  // on the ASPI path the wait for completion is a sleep too
     sim::RwDrive& drive = bed.Rw(c.at, config);
     uint64_t slept = bed.m.slept;
+    EXPECT_EQ(gIntel, c.intelStorageDriver || c.at == At::IntelAta ? 1 : 0);
     EXPECT_EQ(MoveToKrnlModeRW(gModel), 0);
     EXPECT_TRUE(drive.InKernel());
     EXPECT_EQ(bed.m.slept - slept, c.settle);
