@@ -49,12 +49,15 @@ int DownloadNormal(uint32_t offset, uint16_t length, uint8_t* buf);
 // gTimeout 10000; on success leaves 1000 and gives the drive 2000 ms to settle.
 int MoveToKrnlModeRW(int32_t model);
 // Recordable drives: switch back to the normal firmware, which re-flashes the drive. Leaves
-// gTimeout 5000. Shows message 15 on a failure that is not one of the known harmless ones.
+// gTimeout 5000. Shows message 15 on a failure that is not one of the known harmless ones, which
+// are told by the failure's own sense: gSns is cleared before the request, so a failure that
+// brings none is never excused by an earlier command's.
 int MoveToNrmlModeRW(int32_t model);
 // Stops the disc (time-out 0: the transport's own limit).
 int DiscStop();
-// Region state into gRgn: 0 when the drive's RPC scheme (byte 6) is 1, -1 when the query
-// succeeded but the scheme is another, else the failed command's result.
+// Region state into gRgn (cleared first): 0 when the drive's RPC scheme (byte 6) is 1, -1 when
+// the query succeeded but the scheme is another or the reply did not reach it, else the failed
+// command's result.
 int GetDrvRgn();
 
 // --- The mode-switch block ------------------------------------------------------------------

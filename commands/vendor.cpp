@@ -140,6 +140,9 @@ static bool SwitchedAnyway() {
 int MoveToNrmlModeRW(int32_t model) {
   FillModeBlock(model, false);
   gTimeout = NrmlModeTimeout(model);
+  // The failure is judged by its own sense. A request that ran out of time brings none on the
+  // ASPI path, and must then not pass for harmless on the strength of an earlier command's.
+  std::memset(gSns, 0, sizeof gSns);
   int rc = WriteBuffer(gDevId, kModeToNormal, kIdModeBlock, 0, kModeBlockLen, pParam);
   gTimeout = kTmoAfterNormal;
   if (rc != 0 && !SwitchedAnyway()) {
@@ -165,6 +168,9 @@ int GetDrvRgn() {
   constexpr uint8_t kKeyClassDvd = 0;
   constexpr uint8_t kFormatRpcState = 8;
   constexpr size_t kRpcSchemeAt = 6;
+  // A drive may answer with fewer bytes than asked for: what it did not send must not be the
+  // reply of the drive queried before.
+  std::memset(gRgn, 0, sizeof gRgn);
   int rc = ReportKey(gDevId, kKeyClassDvd, kFormatRpcState, 0, sizeof gRgn, gRgn);
   if (rc != 0) return rc;
   return gRgn[kRpcSchemeAt] == 1 ? 0 : -1;
