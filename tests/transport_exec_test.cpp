@@ -344,6 +344,31 @@ TEST_F(AspiTest, AbandonedRequestIsAbortedBeforeTheBlockIsUsedAgain) {
   EXPECT_EQ(m.aspiClosedPending, 0);
 }
 
+TEST_F(AspiTest, RequestThatNeverCompletedDoesNotInheritAnEarlierSense) {
+  Open({{"ESDI_506"}, {""}}, 1);
+  Script(drive(), {0x00}, sim::kNoMedium);
+  TagCmdIrp tur = Irp({0x00, 0, 0, 0, 0, 0});
+  EXPECT_EQ(ExecCmdApi(&tur), -1);
+  GetErrInfo();
+  ASSERT_EQ(gErr, 0x23A00u);
+
+  sim::Fault hang;
+  hang.kind = sim::Fault::Kind::Timeout;
+  m.faults = {hang};
+  TagCmdIrp stop = Irp({0x1B, 0, 0, 0, 0, 0}, kDirNone, nullptr, 0, 2000);
+  EXPECT_EQ(ExecCmdApi(&stop), -2);  // the event never came
+  GetErrInfo();
+  EXPECT_EQ(gErr, 0x0B0800u);
+
+  m.faults.clear();
+  EXPECT_EQ(ExecCmdApi(&tur), -1);
+  m.faults = {hang};
+  TagCmdIrp wb = Irp({0x3B, 0x05, 0, 0, 0, 0, 0, 0, 0, 0}, kDirNone, nullptr, 0, 1000);
+  EXPECT_EQ(ExecCmdApi(&wb), -1);  // the polling ran out of time
+  GetErrInfo();
+  EXPECT_EQ(gErr, 0x0B0800u);
+}
+
 TEST_F(AspiTest, ShutdownTakesBackARequestStillRunning) {
   Open({{"ESDI_506"}}, 0);
   Script(drive(), {}, {}, 60000);

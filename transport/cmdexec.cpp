@@ -135,28 +135,36 @@ int AspiPoll(const TagCmdIrp& irp, BYTE dirFlags) {
   }
 }
 
+// A request that did not complete (the block could not be had, no event, the wait or the polling
+// ran out of time) leaves no sense of its own: gSns gets the one of an unreachable drive, so an
+// earlier failure's NOT READY is never read as this request's outcome.
+int AspiIncomplete(int result) {
+  SenseUnreachable();
+  return result;
+}
+
 int ExecAspi(const TagCmdIrp& irp) {
   const TagDrvId& drv = drvid[irp.devNo];
   if (!AspiPrepare(drv.haNo, drv.tgtNo, irp.cdb, irp.cdbLen, irp.pBuf,
                    static_cast<uint32_t>(irp.xferLen), kSenseLen))
-    return kCmdNoDrive;
+    return AspiIncomplete(kCmdNoDrive);
   BYTE dirFlags = AspiDirFlags(irp.dir);
   bool polled =
       irp.cdb[0] == kOpWriteBuffer && (drv.haNo == gIEEE || (gModel == 0x1003 && irp.cdb[1] == 5));
   if (polled) {
     // A request that ran out of time stays with the layer; the next use of the block aborts it.
-    if (AspiPoll(irp, dirFlags) != kCmdGood) return kCmdFailed;
+    if (AspiPoll(irp, dirFlags) != kCmdGood) return AspiIncomplete(kCmdFailed);
   } else {
-    if (!AspiSubmitWithEvent(dirFlags)) return kCmdFailed;
+    if (!AspiSubmitWithEvent(dirFlags)) return AspiIncomplete(kCmdFailed);
     if (gNoWait == 1) return kCmdGood;  // left running; ChkCmdDone completes it
     DWORD limit = irp.timeout == 0 || gOemId == 0x300 ? INFINITE : static_cast<DWORD>(irp.timeout);
     DWORD waited = WaitForSingleObject(gEvent, limit);
     // Still pending: abandoned. Its event stays open, since the layer will still signal it, until
     // the request is aborted before the block is used again.
-    if (gSrb->SRB_Status == SS_PENDING) return kCmdNoDrive;
+    if (gSrb->SRB_Status == SS_PENDING) return AspiIncomplete(kCmdNoDrive);
     if (waited == WAIT_TIMEOUT) {
       ReleaseSrb();
-      return kCmdNoDrive;
+      return AspiIncomplete(kCmdNoDrive);
     }
   }
   int result = AspiOutcome(irp.cdb[0]);
@@ -166,14 +174,18 @@ int ExecAspi(const TagCmdIrp& irp) {
 
 }  // namespace
 
-void NoteUnreachable() {
+void SenseUnreachable() {
   // Fixed-format sense: current error, aborted command, logical unit communication failure.
   static const uint8_t kUnreachable[kSenseLen] = {0x70, 0, 0x0B, 0,    0, 0, 0, 10, 0,
                                                   0,    0, 0,    0x08, 0, 0, 0, 0,  0};
-  std::memset(gSptd.sense, 0, sizeof gSptd.sense);
-  std::memcpy(gSptd.sense, kUnreachable, sizeof kUnreachable);
-  gSptd.sptd.SenseInfoLength = kSenseLen;
   std::memcpy(gSns, kUnreachable, sizeof gSns);
+}
+
+void NoteUnreachable() {
+  SenseUnreachable();
+  std::memset(gSptd.sense, 0, sizeof gSptd.sense);
+  std::memcpy(gSptd.sense, gSns, sizeof gSns);
+  gSptd.sptd.SenseInfoLength = kSenseLen;
   gStatus = 2;
 }
 

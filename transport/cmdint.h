@@ -24,6 +24,8 @@ bool ReleaseSrb();
 // drive: aborted command, logical unit communication failure (0B/08/00). Never "not ready", so no
 // caller takes a vanished drive for an empty one.
 void NoteUnreachable();
+// The same sense in gSns alone (the ASPI path has no pass-through record).
+void SenseUnreachable();
 
 // The IEEE 1394 auto-insert check (Windows 9x): adds to gAutoRun the AutoInsertNotification byte
 // of each present drive instance under the adapter gIEEE. Returns 0, or the registry error that
