@@ -16,6 +16,23 @@ FileObject::~FileObject() {
   ::close(fd);
 }
 
+DWORD TakePassThrough(LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
+                      SCSI_PASS_THROUGH_DIRECT* record) {
+  constexpr DWORD kRecord = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  if (in == nullptr || out == nullptr || inBytes < kRecord || outBytes < kRecord)
+    return ERROR_INVALID_PARAMETER;
+  SCSI_PASS_THROUGH_DIRECT& r = *record;
+  std::memcpy(&r, in, sizeof r);
+  bool senseInside =
+      r.SenseInfoLength == 0 || (r.SenseInfoOffset >= kRecord && r.SenseInfoOffset <= outBytes &&
+                                 r.SenseInfoLength <= outBytes - r.SenseInfoOffset);
+  if (r.Length != kRecord || r.CdbLength == 0 || r.CdbLength > sizeof r.Cdb ||
+      r.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED || !senseInside ||
+      (r.DataTransferLength != 0 && r.DataBuffer == nullptr))
+    return ERROR_INVALID_PARAMETER;
+  return ERROR_SUCCESS;
+}
+
 BOOL Backend::GetVersion(LPOSVERSIONINFOA info) {
   if (info == nullptr || info->dwOSVersionInfoSize < sizeof(OSVERSIONINFOA)) {
     SetLastError(ERROR_INVALID_PARAMETER);

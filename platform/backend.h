@@ -92,6 +92,13 @@ class Backend {
   virtual void PortOut16(WORD port, WORD value);
 };
 
+// Takes the pass-through record of an IOCTL_SCSI_PASS_THROUGH_DIRECT request from its in and out
+// buffers and checks it as a port driver would: the record's length, a CDB length of 1..16, a known
+// direction, a data buffer for any data, and a sense area that lies inside the out buffer.
+// ERROR_SUCCESS with *record filled, or ERROR_INVALID_PARAMETER.
+DWORD TakePassThrough(LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
+                      SCSI_PASS_THROUGH_DIRECT* record);
+
 // The backend every call goes to. Installing nullptr puts the host machine back.
 void InstallBackend(Backend* backend);
 Backend& CurrentBackend();

@@ -180,17 +180,9 @@ class Host : public Backend {
   // One SG_IO request for one pass-through record; the sense lands inside the caller's block.
   static BOOL PassThrough(DriveObject& drive, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
                           LPDWORD returned) {
-    constexpr DWORD kRecord = sizeof(SCSI_PASS_THROUGH_DIRECT);
-    if (in == nullptr || out == nullptr || inBytes < kRecord || outBytes < kRecord)
-      return Fail(ERROR_INVALID_PARAMETER);
     SCSI_PASS_THROUGH_DIRECT r;
-    std::memcpy(&r, in, sizeof r);
-    bool senseInside =
-        r.SenseInfoLength == 0 || (r.SenseInfoOffset >= kRecord && r.SenseInfoOffset <= outBytes &&
-                                   r.SenseInfoLength <= outBytes - r.SenseInfoOffset);
-    if (r.Length != kRecord || r.CdbLength == 0 || r.CdbLength > sizeof r.Cdb || !senseInside ||
-        (r.DataTransferLength != 0 && r.DataBuffer == nullptr))
-      return Fail(ERROR_INVALID_PARAMETER);
+    DWORD bad = TakePassThrough(in, inBytes, out, outBytes, &r);
+    if (bad != ERROR_SUCCESS) return Fail(bad);
 
     uint8_t sense[sgio::kMaxSense] = {};
     sg_io_hdr_t hdr;
@@ -201,7 +193,7 @@ class Host : public Backend {
     if (r.SenseInfoLength != 0)
       std::memcpy(static_cast<uint8_t*>(out) + r.SenseInfoOffset, sense, r.SenseInfoLength);
     std::memcpy(out, &r, sizeof r);
-    *returned = kRecord;
+    *returned = sizeof r;
     return TRUE;
   }
 };

@@ -124,17 +124,9 @@ BOOL Machine::DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inByte
 BOOL Machine::PassThrough(int slotIndex, LPVOID in, DWORD inBytes, LPVOID out, DWORD outBytes,
                           LPDWORD returned) {
   constexpr DWORD kRecord = sizeof(SCSI_PASS_THROUGH_DIRECT);
-  if (in == nullptr || out == nullptr || inBytes < kRecord || outBytes < kRecord)
-    return Fail(ERROR_INVALID_PARAMETER);
   SCSI_PASS_THROUGH_DIRECT r;
-  std::memcpy(&r, in, sizeof r);
-  bool senseInside =
-      r.SenseInfoLength == 0 || (r.SenseInfoOffset >= kRecord && r.SenseInfoOffset <= outBytes &&
-                                 r.SenseInfoLength <= outBytes - r.SenseInfoOffset);
-  if (r.Length != kRecord || r.CdbLength == 0 || r.CdbLength > sizeof r.Cdb ||
-      r.DataIn > SCSI_IOCTL_DATA_UNSPECIFIED || !senseInside ||
-      (r.DataTransferLength != 0 && r.DataBuffer == nullptr))
-    return Fail(ERROR_INVALID_PARAMETER);
+  DWORD bad = platform::TakePassThrough(in, inBytes, out, outBytes, &r);
+  if (bad != ERROR_SUCCESS) return Fail(bad);
 
   Command cmd;
   cmd.cdb = r.Cdb;
