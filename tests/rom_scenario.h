@@ -34,9 +34,12 @@ struct RomScene {
   int Run();
 };
 
-// The commands that reached the drives, each in a few words (see Describe).
-std::vector<std::string> Trace(const sim::Machine& m, int slot = -1);
+// One command as a drive saw it, in a few words: "inquiry", "stop", "read-buffer 2/F1" (mode and
+// buffer id), "rom 01C000+40" (ROM read: address and length), "enter" (update mode),
+// "block 018000+8000" (image block: offset and length), "flash" (self-update).
 std::string Describe(const sim::LogEntry& e);
+// The commands that reached the drive in `slot` (-1: every drive), described.
+std::vector<std::string> Trace(const sim::Machine& m, int slot = -1);
 // The entries of a trace that begin with `word`.
 std::vector<std::string> Only(const std::vector<std::string>& trace, const std::string& word);
 
