@@ -57,6 +57,27 @@ void UseBuiltInDefinition() {
   gEntries.clear();
 }
 
+RomImageSpec RomSpecForModel(int32_t model) {
+  RomImageSpec spec;
+  switch (model) {
+    case 8:
+      spec.place = RomPlace::At1010;
+      break;
+    case 9:
+    case 11:
+      spec.place = RomPlace::At1F000;
+      spec.model = model == 9 ? kRomIdModelAText : kRomIdModelBText;
+      spec.cpu = kRomIdCpuText;
+      break;
+    case 10:
+      spec.place = RomPlace::At1C010;
+      break;
+    default:
+      break;
+  }
+  return spec;
+}
+
 Rig::~Rig() {
   if (ownDefinition_) UseBuiltInDefinition();
 }
@@ -101,7 +122,7 @@ void Rig::WriteHex(const std::vector<uint8_t>& image, const std::string& name) {
 }
 
 void Rig::UseRomDefinition(const RomImageSpec& rom, int32_t model, const std::string& revision,
-                           const std::string& hexFile) {
+                           const std::string& hexFile, uint16_t fwVer) {
   DefEntry e;
   e.fwFile = hexFile;
   e.enterKey = rom.model;
@@ -113,7 +134,7 @@ void Rig::UseRomDefinition(const RomImageSpec& rom, int32_t model, const std::st
   e.fwSize = static_cast<int32_t>(rom.size);
   e.model = model;
   e.oemStr.clear();
-  UseDefinition({e}, 0x100);
+  UseDefinition({e}, fwVer);
   ownDefinition_ = true;
 }
 

@@ -36,6 +36,11 @@ struct DefEntry {
 void UseDefinition(const std::vector<DefEntry>& entries, uint16_t fwVer = 0x122);
 void UseBuiltInDefinition();
 
+// A ROM of a QXD-516 with model code `model`, its identity where the program looks for it under
+// that code: at 0x1000 (codes 0..7 and 12 and above), 0x1010 (8), 0x1C010 (10), or, with the plain
+// values of the identity patterns, at 0x1F000 (9: model name A, 11: model name B).
+RomImageSpec RomSpecForModel(int32_t model);
+
 class Rig {
  public:
   explicit Rig(Machine& machine) : m_(machine) {}
@@ -55,9 +60,9 @@ class Rig {
   // Writes an image as an Intel HEX file.
   void WriteHex(const std::vector<uint8_t>& image, const std::string& name);
   // Gives runs the read-only definition of a QXD-516 (model code `model`) updated to `revision`
-  // from `hexFile`, for a drive whose ROM identity is `rom`.
+  // from `hexFile`, for a drive whose ROM identity is `rom`; `fwVer` is the definition's version.
   void UseRomDefinition(const RomImageSpec& rom, int32_t model, const std::string& revision,
-                        const std::string& hexFile = "QXD516.HEX");
+                        const std::string& hexFile = "QXD516.HEX", uint16_t fwVer = 0x100);
 
  private:
   Slot& Place(std::unique_ptr<Drive> drive);

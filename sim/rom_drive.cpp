@@ -141,6 +141,8 @@ Result RomDrive::SelfUpdate() {
   if (config_.keepOwnData && rom_.size() >= kRomOwnDataEnd)
     std::copy(rom_.begin() + kRomOwnData, rom_.begin() + kRomOwnDataEnd,
               next.begin() + kRomOwnData);
+  for (uint32_t at : config_.badFlash)
+    if (at < next.size()) next[at] ^= 0x01;
   rom_ = std::move(next);
   updateMode_ = false;
   ++selfUpdates_;

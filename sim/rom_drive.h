@@ -12,6 +12,15 @@
 
 namespace sim {
 
+// The identities of the drives whose ROM carries no "KESTREL " name (at RomPlace::At1F000), as
+// plain text. The program holds them only scrambled, as its identity patterns, and these are the
+// values a drive of such a model reports in its ROM: the CPU name, then the model names A (model
+// code 9), B (model code 11) and C.
+constexpr char kRomIdCpuText[] = "MCU-R8032 CORE  ";
+constexpr char kRomIdModelAText[] = "QXD-516 ROM-A   ";
+constexpr char kRomIdModelBText[] = "QXD-516 ROM-B   ";
+constexpr char kRomIdModelCText[] = "QXD-516 ROM-C   ";
+
 // How long the drive takes per kind of command, in virtual milliseconds.
 struct RomLatency {
   uint32_t inquiry = 2;
@@ -37,6 +46,9 @@ struct RomConfig {
   uint32_t romSize = 0x20000;
   // A self-update keeps the drive's own bytes kRomOwnData..kRomOwnDataEnd of the old ROM.
   bool keepOwnData = true;
+  // ROM addresses that the self-update programs wrongly, as worn flash would: the byte ends up
+  // with its lowest bit inverted, so a read-back differs there.
+  std::vector<uint32_t> badFlash;
   Disc disc = Disc::None;
   RomLatency latency;
 };

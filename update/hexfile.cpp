@@ -18,29 +18,27 @@ constexpr size_t kAtData = 9;
 
 enum : int { kRecData = 0, kRecEnd = 1, kRecSegment = 2 };
 
-// Value of each character as a hexadecimal digit, -1 for any other character (the terminating
-// NUL and the line end included, so decoding stops at the end of a short line).
-static constexpr std::array<int8_t, 256> kHexValue = [] {
-  std::array<int8_t, 256> t{};
+// Value of each character as a hexadecimal digit; kNotHex for any other character (the
+// terminating NUL and the line end included).
+constexpr uint32_t kNotHex = 0x1000;
+static constexpr std::array<uint16_t, 256> kHexValue = [] {
+  std::array<uint16_t, 256> t{};
   for (int c = 0; c < 256; ++c)
-    t[c] = -1;
+    t[c] = kNotHex;
   for (int c = '0'; c <= '9'; ++c)
-    t[c] = static_cast<int8_t>(c - '0');
+    t[c] = static_cast<uint16_t>(c - '0');
   for (int c = 'a'; c <= 'f'; ++c)
-    t[c] = static_cast<int8_t>(c - 'a' + 10);
+    t[c] = static_cast<uint16_t>(c - 'a' + 10);
   for (int c = 'A'; c <= 'F'; ++c)
-    t[c] = static_cast<int8_t>(c - 'A' + 10);
+    t[c] = static_cast<uint16_t>(c - 'A' + 10);
   return t;
 }();
 
-// The byte written as two hexadecimal digits at p, or -1. The second character is looked at only
-// when the first is a digit, so nothing past the end of the line is read.
-static int HexByte(const char* p) {
-  int hi = kHexValue[static_cast<uint8_t>(p[0])];
-  if (hi < 0) return -1;
-  int lo = kHexValue[static_cast<uint8_t>(p[1])];
-  if (lo < 0) return -1;
-  return hi << 4 | lo;
+// The byte written as two hexadecimal digits at p; above 0xFF when either is not a digit. Both
+// characters are read whatever the first is, so p + 1 must lie inside the line buffer.
+static inline uint32_t HexPair(const char* p) {
+  return static_cast<uint32_t>(kHexValue[static_cast<uint8_t>(p[0])]) << 4 |
+         kHexValue[static_cast<uint8_t>(p[1])];
 }
 
 namespace {
@@ -61,37 +59,43 @@ enum class Line {
 }  // namespace
 
 // Acts on one record line. The whole record is decoded before anything is stored, so a bad line
-// leaves the scratch buffer as it was.
+// leaves the scratch buffer as it was. Fields are decoded without stopping at the line's end: its
+// NUL or line-end character is not a digit, so a short line still fails, and every position read
+// (at most 9 + 2 * 255 + 1) lies inside the line buffer.
 static Line TakeRecord(const char* line, HexLoad& load) {
   if (line[0] != ':') return Line::kNoStart;
-  int count = HexByte(line + kAtCount);
-  int addrHi = HexByte(line + kAtAddress);
-  int addrLo = addrHi < 0 ? -1 : HexByte(line + kAtAddress + 2);
-  int type = HexByte(line + kAtType);
-  if (count < 0 || addrLo < 0 || type < 0) return Line::kBad;
+  const uint32_t count = HexPair(line + kAtCount);
+  const uint32_t addrHi = HexPair(line + kAtAddress);
+  const uint32_t addrLo = HexPair(line + kAtAddress + 2);
+  const uint32_t type = HexPair(line + kAtType);
+  if ((count | addrHi | addrLo | type) > 0xFF) return Line::kBad;
+  const uint32_t address = addrHi << 8 | addrLo;
 
   uint8_t data[255];
-  for (int i = 0; i < count; ++i) {
-    int b = HexByte(line + kAtData + 2 * static_cast<size_t>(i));
-    if (b < 0) return Line::kBad;
+  uint32_t bad = 0;
+  const char* digits = line + kAtData;
+  for (uint32_t i = 0; i < count; ++i, digits += 2) {
+    const uint32_t b = HexPair(digits);
+    bad |= b;
     data[i] = static_cast<uint8_t>(b);
   }
+  if (bad > 0xFF) return Line::kBad;
 
   switch (type) {
     case kRecData: {
-      uint32_t at = load.base + static_cast<uint32_t>(addrHi << 8 | addrLo);
-      if (at + static_cast<uint32_t>(count) > kBuffSize) return Line::kBad;
-      std::memcpy(pBuff + at, data, static_cast<size_t>(count));
-      load.loaded += static_cast<uint32_t>(count);
+      const uint32_t at = load.base + address;
+      if (at + count > kBuffSize) return Line::kBad;
+      std::memcpy(pBuff + at, data, count);
+      load.loaded += count;
       return Line::kMore;
     }
     case kRecEnd:
       return Line::kEnd;
     case kRecSegment: {
-      int segHi = HexByte(line + kAtData);
-      int segLo = segHi < 0 ? -1 : HexByte(line + kAtData + 2);
-      if (segLo < 0) return Line::kBad;
-      load.base = static_cast<uint32_t>(segHi << 8 | segLo) << 4;
+      const uint32_t segHi = HexPair(line + kAtData);
+      const uint32_t segLo = HexPair(line + kAtData + 2);
+      if ((segHi | segLo) > 0xFF) return Line::kBad;
+      load.base = (segHi << 8 | segLo) << 4;
       return Line::kMore;
     }
     default:  // other types carry nothing for us; a linear address record leaves the base alone
@@ -116,10 +120,14 @@ static int LoadHex(const char* name, uint32_t from, uint32_t len, int doneMsg) {
   uint32_t size = static_cast<uint32_t>(gFwSize);
   std::memset(pBuff, 0xFF, size);
 
+  // The file is read in large pieces: HEX text is nearly three times the size of its image. The
+  // buffer lives until the file is closed below.
+  char fileBuffer[0x10000];
   std::FILE* file = std::fopen(name, "rt");
   if (file == nullptr) return -1;
+  std::setvbuf(file, fileBuffer, _IOFBF, sizeof fileBuffer);
   HexLoad load;
-  char line[kLineSize];
+  char line[kLineSize] = {};  // TakeRecord may look past a short line's end
   int result = -1;
   for (;;) {
     if (std::fgets(line, kLineSize, file) == nullptr) {
