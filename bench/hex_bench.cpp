@@ -79,12 +79,3 @@ void LoadHex(benchmark::State& state) {
 BENCHMARK(LoadHex)->Arg(128 << 10)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-// The benchmark files build one binary; a main that another of them brings takes precedence.
-__attribute__((weak)) int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
