@@ -152,6 +152,38 @@ TEST(RwMulti, FirstDriveSkippedSecondUpdated) {
   EXPECT_EQ(second.Config().revision, "1.22");
 }
 
+TEST(RwMulti, EachDriveIsSwitchedBackByItsOwnOemCode) {
+  // The first drive's kernel model and hardware revision give OEM code 0x300: after its switch
+  // back it is given 5000 ms and asked whether it is ready. The second, found in its kernel,
+  // has another kernel model and is given the usual 3000 ms before its INQUIRY.
+  sim::Machine m;
+  sim::Rig rig(m);
+  sim::RwConfig oem300;
+  oem300.hwRevision = "SCSI0102";
+  oem300.kernelModel = "GENERAL ";
+  rig.AddRw(oem300);
+  sim::RwConfig inKernel;
+  inKernel.hwRevision = "SCSI0102";
+  inKernel.startInKernel = true;
+  sim::RwDrive& second = rig.AddRw(inKernel);
+  sim::RwImageSpec spec;
+  spec.hwRevision = "SCSI0102";
+  rig.WriteRwImage(spec);
+  m.answers = {IDYES};
+
+  EXPECT_EQ(test::RunMain(m), 0);
+  const std::vector<const sim::LogEntry*> back = ToNormal(m);
+  ASSERT_EQ(back.size(), 2u);
+  const size_t first = static_cast<size_t>(back[0] - m.log.data());
+  const size_t last = static_cast<size_t>(back[1] - m.log.data());
+  EXPECT_EQ(m.log[first + 1].cdb[0], 0x00);
+  EXPECT_EQ(GapAfter(m, first), 8000u + 5000);
+  EXPECT_EQ(m.log[last].slot, 1);
+  EXPECT_EQ(m.log.at(last + 1).cdb[0], 0x12);
+  EXPECT_EQ(GapAfter(m, last), 8000u + 3000);
+  EXPECT_EQ(second.Config().revision, "1.22");
+}
+
 TEST(RwMulti, FatalResultOnTheFirstOfThreeLeavesTheOthersUntouched) {
   sim::Machine m;
   sim::Rig rig(m);

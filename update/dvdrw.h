@@ -61,6 +61,7 @@ int ChkDrvFirm();
 int ShowInq(int mode);
 // The compatibility rules against the normal-part image in pText (with full 0 only the hardware
 // revision and the kernel model). 0 go on, 1 nothing to do, -1 refused, or a failed read's result.
+// Sets gOemId for the drive once its kernel model is accepted.
 int ChkCurFirm(int full);
 // Stops the disc and refuses a drive with a disc loaded or in an unknown state: 0 or -1.
 int ChkDiscInsertion();
