@@ -152,6 +152,44 @@ TEST(RwMulti, FirstDriveSkippedSecondUpdated) {
   EXPECT_EQ(second.Config().revision, "1.22");
 }
 
+TEST(RwMulti, DriveThatCannotBeReadWhenItsTurnComesIsSkipped) {
+  const struct {
+    const char* name;
+    bool windows98;
+    int opcode;
+    int msg;
+  } cases[] = {
+      {"INQUIRY, pass-through", false, 0x12, 9},
+      {"INQUIRY, ASPI", true, 0x12, 9},
+      {"drive information, pass-through", false, 0x3C, 0},
+      {"drive information, ASPI", true, 0x3C, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    sim::Machine m;
+    sim::Rig rig(m);
+    if (c.windows98) rig.Windows98();
+    sim::RwDrive& first = rig.AddRw();
+    sim::RwDrive& second = rig.AddRw();
+    rig.WriteRwImage();
+    sim::Fault fault;
+    fault.slot = 0;
+    fault.cdb = {c.opcode};
+    fault.nth = 2;  // the first command of its kind after enumeration
+    fault.sense = sim::kBecomingReady;
+    m.faults = {fault};
+    m.answers = {IDYES};
+
+    EXPECT_EQ(test::RunMain(m), 0);
+    EXPECT_TRUE(InOrder(m.console, {Start(1), test::En(c.msg), Start(2), kSuccess, Updated(1)}));
+    EXPECT_FALSE(Has(m.console, "Failed to load binary file"));
+    ASSERT_EQ(m.boxes.size(), 3u);
+    EXPECT_EQ(m.boxes[1].flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    EXPECT_EQ(first.Config().revision, "1.21");
+    EXPECT_EQ(second.Config().revision, "1.22");
+  }
+}
+
 TEST(RwMulti, EachDriveIsSwitchedBackByItsOwnOemCode) {
   // The first drive's kernel model and hardware revision give OEM code 0x300: after its switch
   // back it is given 5000 ms and asked whether it is ready. The second, found in its kernel,

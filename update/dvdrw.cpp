@@ -63,7 +63,10 @@ static int WriteNormal() {
 }
 
 int ReFlshrw() {
-  if (ChkDrvFirm() == -1) return 1;
+  // A drive that cannot be read now is skipped. The transports report a failed command
+  // differently (-1 through ASPI, 2 or -2 through pass-through), so every failure counts: going on
+  // would run the update with the entry selected for another drive, or with none.
+  if (ChkDrvFirm() != 0) return 1;
   for (;;) {
     gKernel = 0;
     if (LoadBinToBuf(kPartNormal) != 0) {
