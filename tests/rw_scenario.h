@@ -148,8 +148,9 @@ class ScriptedMachine : public sim::Machine {
   }
 };
 
-// A recordable drive that carries out the commands whose CDB begins with `cdb` and then answers
-// them with a check condition and `sense`, as a drive that resets while it restarts does.
+// A recordable drive that carries out the commands whose CDB begins with `cdb` (none when it is
+// empty) and then answers them with a check condition and `sense`, as a drive that resets while
+// it restarts does.
 class AnswersFailed : public sim::Drive {
  public:
   AnswersFailed(sim::RwConfig config, std::vector<int> cdb, sim::Sense sense)
@@ -157,7 +158,8 @@ class AnswersFailed : public sim::Drive {
 
   sim::Result Execute(const sim::Command& command) override {
     sim::Result result = drive.Execute(command);
-    bool match = static_cast<int>(cdb_.size()) <= command.cdbLen && !result.noResponse;
+    bool match =
+        !cdb_.empty() && static_cast<int>(cdb_.size()) <= command.cdbLen && !result.noResponse;
     for (size_t i = 0; match && i < cdb_.size(); ++i)
       match = cdb_[i] == -1 || cdb_[i] == command.cdb[i];
     if (match) {

@@ -290,11 +290,12 @@ TEST(RwUpdate, DriveSoldUnderAnotherName) {
 }
 
 TEST(RwUpdate, PowerLostMidTransferThenTheNextRunCompletesTheUpdate) {
-  for (bool windows98 : {false, true}) {
-    SCOPED_TRACE(windows98 ? "ASPI" : "pass-through");
+  // Through pass-through and ASPI the lost block times out; through IEEE 1394 its polling does.
+  for (const char* adapter : {"", "ESDI_506", "NTMAPHLP"}) {
+    SCOPED_TRACE(adapter);
     sim::Machine m;
     sim::Rig rig(m);
-    if (windows98) rig.Windows98();
+    if (*adapter != '\0') rig.Windows98(adapter);
     sim::RwConfig config;
     config.powerLossAfterBlocks = 20;
     sim::RwDrive& drive = rig.AddRw(config);
@@ -332,29 +333,15 @@ TEST(RwUpdate, FailuresFromTheKernelSwitchOnAreFatal) {
     std::vector<int> cdb;
     int nth;
     int msg;
-    std::vector<UINT> boxes;
+    std::vector<UINT> boxes;  // after the update question
     size_t kernelBlocks, normalBlocks;
     bool inKernel;
   } cases[] = {
-      {"kernel switch", 1, {0x3B, 0x04}, 1, 14, {kQuestion, kWarnBox}, 0, 0, false},
-      {"fifth normal block",
-       1,
-       {0x3B, 0x07, 0xF0},
-       5,
-       42,
-       {kQuestion, kStopBox, kWarnBox},
-       0,
-       5,
-       true},
-      {"second kernel block",
-       0,
-       {0x3B, 0x07, 0xFE},
-       2,
-       41,
-       {kQuestion, kStopBox, kWarnBox},
-       2,
-       0,
-       true},
+      // clang-format off
+      {"kernel switch",       1, {0x3B, 0x04},       1, 14, {kWarnBox},           0, 0, false},
+      {"fifth normal block",  1, {0x3B, 0x07, 0xF0}, 5, 42, {kStopBox, kWarnBox}, 0, 5, true},
+      {"second kernel block", 0, {0x3B, 0x07, 0xFE}, 2, 41, {kStopBox, kWarnBox}, 2, 0, true},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -373,7 +360,9 @@ TEST(RwUpdate, FailuresFromTheKernelSwitchOnAreFatal) {
     EXPECT_EQ(test::RunMain(m), 1);
     EXPECT_TRUE(InOrder(m.console, {test::En(61), test::En(c.msg), kTerminated}));
     EXPECT_FALSE(Has(m.console, kCompleted));
-    EXPECT_EQ(Flags(m), c.boxes);
+    std::vector<UINT> boxes = {kQuestion};
+    boxes.insert(boxes.end(), c.boxes.begin(), c.boxes.end());
+    EXPECT_EQ(Flags(m), boxes);
     EXPECT_EQ(KernelBlocks(m).size(), c.kernelBlocks);
     EXPECT_EQ(NormalBlocks(m).size(), c.normalBlocks);
     EXPECT_TRUE(ToNormal(m).empty());
@@ -411,8 +400,9 @@ TEST(RwUpdate, SwitchBackReportedFailedIsJudgedByTheNewRevision) {
       config.hwRevision = spec.hwRevision = "SCSI0102";
     }
     if (c.slowReflash) config.latency.reflash = 200000;
+    // A slow re-flash is reported by the host's time-out; the drive itself answers good status.
     std::vector<int> failing = {0x3B, 0x05};
-    if (c.slowReflash) failing = {0xFF};  // the drive answers; the host has given up on it
+    if (c.slowReflash) failing.clear();
     auto owned = std::make_unique<AnswersFailed>(config, failing, c.sense);
     AnswersFailed& drive = *owned;
     m.AddAtLetter(std::move(owned), 'D').ieee1394 = c.ieee1394;
