@@ -115,8 +115,12 @@ Result RwDrive::Inquiry(const Command& command, const Cdb& cdb) {
   d[1] = 0x80;  // removable medium
   d[3] = 0x02;
   d[4] = kInquiryLen - 5;
-  PutField(d + 8, config_.vendor, 8);
-  PutField(d + 16, config_.product, 16);
+  if (kernel_ && !config_.kernelIdentity.empty()) {
+    PutField(d + 8, config_.kernelIdentity, 24);
+  } else {
+    PutField(d + 8, config_.vendor, 8);
+    PutField(d + 16, config_.product, 16);
+  }
   PutField(d + 32, kernel_ ? config_.kernelVersion : config_.revision, 4);
   d[36] = kernel_ ? ' ' : static_cast<uint8_t>(config_.revisionTail);
   PutField(d + 37, kernel_ ? config_.kernelDate : config_.date, 56 - 37);

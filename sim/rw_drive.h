@@ -45,6 +45,10 @@ struct RwConfig {
   // The resident kernel as INQUIRY reports it in kernel mode.
   std::string kernelVersion = "0000";
   std::string kernelDate = "08/05/20";
+  // Vendor and product (24 characters) the kernel reports; empty: those of the normal firmware.
+  // The maker's kernel in a drive sold under another name reports the maker's identity, such as
+  // "KESTREL DVD-RW  QXR-515 ".
+  std::string kernelIdentity;
 
   // Mode-switch block checks: the model code chooses the signature, and for 0x100D and 0x1048 the
   // base key and the kernel model name give the mode key.

@@ -34,6 +34,10 @@ std::vector<uint8_t> Image(char part = 'N', const std::string& date = "Jul25 200
   img.resize(size);
   return img;
 }
+// The same as a kernel image file, which holds the whole kernel part.
+std::vector<uint8_t> Kernel(char part = 'K', const std::string& date = "Jul25 2008") {
+  return Image(part, date, kKernelPartLen);
+}
 
 class RwImage : public ::testing::Test {
  protected:
@@ -41,7 +45,7 @@ class RwImage : public ::testing::Test {
     test::Fresh(machine);
     SetDefData();
     SelectDefEntry(0);
-    text.assign(0x10000, kUntouched);
+    text.assign(2 * kKernelPartLen, kUntouched);
     pText = text.data();
     gTextSize = static_cast<uint32_t>(text.size());
   }
@@ -75,7 +79,7 @@ TEST_F(RwImage, EachPartComesFromItsOwnFile) {
   EXPECT_EQ(text[0x600], kUntouched);
 
   // The kernel image replaces the normal one but not the normal part's size and revision text.
-  std::vector<uint8_t> kernel = Image('K');
+  std::vector<uint8_t> kernel = Kernel();
   Put(kernel, kImgRevision, "2.00 ");
   ASSERT_EQ(Load(kPartKernel, kernel), 0);
   EXPECT_EQ(text[kImgPartLetter], 'K');
@@ -113,15 +117,16 @@ TEST_F(RwImage, Refusals) {
   // The part letter and the kernel model name decide the part.
   EXPECT_EQ(Load(kPartNormal, Image('P'), 0), 0);
   EXPECT_EQ(Load(kPartNormal, Image('K'), 40), -1);
-  EXPECT_EQ(Load(kPartKernel, Image('N'), 39), -1);
-  std::vector<uint8_t> foreign = Image('K');
+  EXPECT_EQ(Load(kPartKernel, Kernel('N'), 39), -1);
+  std::vector<uint8_t> foreign = Kernel();
   Put(foreign, kImgKernelModel, "KES_ADW ");
   EXPECT_EQ(Load(kPartKernel, foreign, 39), -1);
   foreign[kImgPartLetter] = 'N';
+  foreign.resize(0x400);
   EXPECT_EQ(Load(kPartNormal, foreign, 40), -1);
   EXPECT_EQ(ChkFwFile(), -1);
   // The date rule comes first: an old kernel image with the wrong letter shows 69 only.
-  EXPECT_EQ(Load(kPartKernel, Image('N', "Jan 1 2008"), 69), -1);
+  EXPECT_EQ(Load(kPartKernel, Kernel('N', "Jan 1 2008"), 69), -1);
 }
 
 TEST_F(RwImage, FilesThatCannotBeImagesAreRefusedSilentlyBeforeAnythingIsRead) {
@@ -129,6 +134,7 @@ TEST_F(RwImage, FilesThatCannotBeImagesAreRefusedSilentlyBeforeAnythingIsRead) {
   EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);  // missing
   EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", text.size() + 1)), -1);
   EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", kImgHeaderLen - 1)), -1);
+  EXPECT_EQ(Load(kPartKernel, Image('K', "Jul25 2008", kKernelPartLen - 1)), -1);
   gTextSize = 0;  // no image buffer
   EXPECT_EQ(Load(kPartNormal, Image()), -1);
   EXPECT_EQ(std::count(text.begin(), text.end(), kUntouched),

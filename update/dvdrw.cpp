@@ -7,8 +7,7 @@
 #include "transport/cmdapi.h"
 #include "ui/message.h"
 
-constexpr uint32_t kBlock = 0x8000;       // bytes of one kernel or normal block
-constexpr uint32_t kKernelLen = 0x20000;  // the kernel part: the first four blocks of its image
+constexpr uint32_t kBlock = 0x8000;  // bytes of one kernel or normal block
 
 // Writes the kernel part: its image replaces the normal one in pText, which is loaded again after.
 static int WriteKernel() {
@@ -17,7 +16,7 @@ static int WriteKernel() {
     return -1;
   }
   if (ChkKrnlVer() != 0) return -1;
-  for (uint32_t offset = 0; offset < kKernelLen; offset += kBlock) {
+  for (uint32_t offset = 0; offset < kKernelPartLen; offset += kBlock) {
     if (DownloadKernel(offset, kBlock, pText + offset) != 0) {
       ShowMsgId(41, kMsgStop);
       return -1;
@@ -63,7 +62,10 @@ static int WriteNormal() {
 }
 
 int ReFlshrw() {
-  if (ChkDrvFirm() == -1) return 1;
+  // A drive that cannot be read now is skipped. The transports report a failed command
+  // differently (-1 through ASPI, 2 or -2 through pass-through), so every failure counts: going on
+  // would run the update with the entry selected for another drive, or with none.
+  if (ChkDrvFirm() != 0) return 1;
   for (;;) {
     gKernel = 0;
     if (LoadBinToBuf(kPartNormal) != 0) {

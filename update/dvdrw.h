@@ -27,12 +27,15 @@ constexpr uint32_t kImgPartLetter = 0x110;  // 'K' kernel part; 'N' or 'P' norma
 constexpr uint32_t kImgDate = 0x130;        // "Jul25 2008", or "08/07/25" in "Lumarca " images
 constexpr uint32_t kImgKernelVer = 0x150;   // 4 characters, as INQUIRY reports them in kernel mode
 constexpr uint32_t kImgHeaderLen = 0x154;   // no shorter file is an image
+// The kernel part: the first 0x20000 bytes of its image, all of which are sent.
+constexpr uint32_t kKernelPartLen = 0x20000;
 
 // Loads one part's image file whole into pText and checks its header: 0 accepted, -1 refused.
 // Sets gFileDate and gFwVer from the header, and for the normal part gFwSize (the file's size) and
 // gFwRev. Shows message 69 (older than the selected entry allows), 39 (not a kernel image) or 40
-// (not a normal image) itself; a file that cannot be read, or that is too short to be an image or
-// too large for pText, returns -1 without a message (the caller shows 11 or 72).
+// (not a normal image) itself; a file that cannot be read, or that is too short to be an image (a
+// kernel image: shorter than the kernel part) or too large for pText, returns -1 without a message
+// (the caller shows 11 or 72).
 int LoadBinToBuf(int part);
 
 // 0 when the image in pText carries the kernel model name "KES_ADV ", else -1.
@@ -61,6 +64,7 @@ int ChkDrvFirm();
 int ShowInq(int mode);
 // The compatibility rules against the normal-part image in pText (with full 0 only the hardware
 // revision and the kernel model). 0 go on, 1 nothing to do, -1 refused, or a failed read's result.
+// Sets gOemId for the drive once its kernel model is accepted.
 int ChkCurFirm(int full);
 // Stops the disc and refuses a drive with a disc loaded or in an unknown state: 0 or -1.
 int ChkDiscInsertion();

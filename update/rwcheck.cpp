@@ -204,6 +204,10 @@ int ChkCurFirm(int full) {
     ShowMsgId(37, kMsgStop);
     return -1;
   }
+  // The OEM code decides how this drive is switched back and waited for. A drive in its kernel
+  // reports its kernel model name too, so it gets its own code here rather than keeping the code
+  // of the drive updated before it.
+  gOemId = OemIdOf(gRwInfo);
   if (full == 0 || gRwMode == 1) return 0;
 
   const uint8_t* normalName = gRwInfo + kInfoNormalModel;
@@ -224,7 +228,6 @@ int ChkCurFirm(int full) {
     ShowMsgId(73, kMsgStop);
     return -1;
   }
-  gOemId = OemIdOf(gRwInfo);
   return 0;
 }
 

@@ -74,9 +74,9 @@ uint16_t RevisionBcd(const uint8_t* rev) {
 }
 
 // Reads the file whole into pText; returns the number of bytes read, or -1 when it cannot be
-// read or cannot be an image: shorter than the header, or larger than pText. The size is
-// checked before anything is read, so an oversized file never touches the buffer.
-static int32_t ReadImageFile(const char* name) {
+// read or cannot be an image: shorter than `least` bytes, or larger than pText. The size is
+// checked before anything is read, so a refused file never touches the buffer.
+static int32_t ReadImageFile(const char* name, uint32_t least) {
   if (pText == nullptr || gTextSize == 0) return -1;
   HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -84,9 +84,9 @@ static int32_t ReadImageFile(const char* name) {
   int32_t result = -1;
   DWORD high = 0;
   DWORD size = GetFileSize(file, &high);
-  if (size != INVALID_FILE_SIZE && high == 0 && size >= kImgHeaderLen && size <= gTextSize) {
+  if (size != INVALID_FILE_SIZE && high == 0 && size >= least && size <= gTextSize) {
     DWORD read = 0;
-    if (ReadFile(file, pText, size, &read, nullptr) && read >= kImgHeaderLen)
+    if (ReadFile(file, pText, size, &read, nullptr) && read >= least)
       result = static_cast<int32_t>(read);
   }
   CloseHandle(file);
@@ -106,7 +106,9 @@ int LoadBinToBuf(int part) {
   name[sizeof gFwFile] = '\0';
   if (part == kPartKernel) name[7] = '0';
 
-  int32_t read = ReadImageFile(name);
+  // The whole kernel part is sent from pText: from a shorter file the rest of it would be
+  // whatever the buffer held before.
+  int32_t read = ReadImageFile(name, part == kPartKernel ? kKernelPartLen : kImgHeaderLen);
   if (read < 0) return -1;
 
   if (part != kPartKernel) {
