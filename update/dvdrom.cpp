@@ -232,10 +232,22 @@ int FwXfer() {
   return 0;
 }
 
-// Prints the countdown line with the seconds left.
-static void ShowRemaining(int32_t seconds) {
-  SetOutText("\rRemaining time is %02dsec", seconds);
-  PrintMsg(gOutText);
+// Counts down once a second, from GetStartTime, until `total` seconds have passed, printing the
+// seconds left each time. A request left running (`pollRequest`) is looked at before each second
+// until it has ended.
+static void Countdown(int32_t total, bool pollRequest) {
+  PrintMsg("\n");
+  int running = pollRequest ? 1 : 0;
+  int32_t elapsed;
+  do {
+    if (running == 1) running = ChkCmdDone();
+    Sleep(1000);
+    GetLapTime();
+    elapsed = static_cast<int32_t>((lapTime - startTime) / 1000);
+    SetOutText("\rRemaining time is %02dsec", total - elapsed);
+    PrintMsg(gOutText);
+  } while (elapsed < total);
+  GetStopTime();
 }
 
 int FwUpdate() {
@@ -247,33 +259,14 @@ int FwUpdate() {
     gNoWait = 1;
     GetStartTime();
     int r = ExecUpdate();
-    PrintMsg("\n");
-    int running = 1;
-    int32_t elapsed;
-    do {
-      if (running == 1) running = ChkCmdDone();
-      Sleep(1000);
-      GetLapTime();
-      elapsed = static_cast<int32_t>((lapTime - startTime) / 1000);
-      ShowRemaining(kAspiCountdown - elapsed);
-    } while (elapsed < kAspiCountdown);
-    GetStopTime();
+    Countdown(kAspiCountdown, true);
     return r;
   }
   gTimeout = shortUpdate ? 10000 : 30000;
   GetStartTime();
   int r = ExecUpdate();
   if (r != 0) return r;
-  const int32_t total = static_cast<int32_t>(gTimeout / 1000);
-  PrintMsg("\n");
-  int32_t elapsed;
-  do {
-    Sleep(1000);
-    GetLapTime();
-    elapsed = static_cast<int32_t>((lapTime - startTime) / 1000);
-    ShowRemaining(total - elapsed);
-  } while (elapsed < total);
-  GetStopTime();
+  Countdown(static_cast<int32_t>(gTimeout / 1000), false);
   return 0;
 }
 
