@@ -265,7 +265,10 @@ int FwUpdate() {
   gTimeout = shortUpdate ? 10000 : 30000;
   GetStartTime();
   int r = ExecUpdate();
-  if (r != 0) return r;
+  if (r != 0) {
+    GetStopTime();  // gives the timer period back
+    return r;
+  }
   Countdown(static_cast<int32_t>(gTimeout / 1000), false);
   return 0;
 }
