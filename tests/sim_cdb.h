@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,31 +15,18 @@ using Bytes = std::vector<uint8_t>;
 inline Bytes Inquiry(uint8_t alloc = 0x60) {
   return {0x12, 0, 0, 0, alloc, 0};
 }
-inline Bytes TestUnitReady() {
-  return {0, 0, 0, 0, 0, 0};
+inline Bytes RequestSense() {
+  return {0x03, 0, 0, 0, 18, 0};
 }
-inline Bytes RequestSense(uint8_t alloc = 18) {
-  return {0x03, 0, 0, 0, alloc, 0};
-}
-inline Bytes StartStop(uint8_t byte4) {
-  return {0x1B, 0, 0, 0, byte4, 0};
-}
-inline Bytes ReportKey(uint8_t format, uint16_t alloc) {
-  return {
-      0xA4,   0, 0, 0, 0, 0, 0, 0, static_cast<uint8_t>(alloc >> 8), static_cast<uint8_t>(alloc),
-      format, 0};
-}
+
+// READ BUFFER (0x3C) or WRITE BUFFER (0x3B): offset in bytes 3..5, length in 6..8.
 inline Bytes Buffer(uint8_t op, uint8_t mode, uint8_t id, uint32_t offset, uint32_t length) {
-  return {op,
-          mode,
-          id,
-          static_cast<uint8_t>(offset >> 16),
-          static_cast<uint8_t>(offset >> 8),
-          static_cast<uint8_t>(offset),
-          static_cast<uint8_t>(length >> 16),
-          static_cast<uint8_t>(length >> 8),
-          static_cast<uint8_t>(length),
-          0};
+  Bytes cdb{op, mode, id, 0, 0, 0, 0, 0, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    cdb[5 - i] = static_cast<uint8_t>(offset >> (8 * i));
+    cdb[8 - i] = static_cast<uint8_t>(length >> (8 * i));
+  }
+  return cdb;
 }
 inline Bytes ReadBuffer(uint8_t mode, uint8_t id, uint32_t offset, uint32_t length) {
   return Buffer(0x3C, mode, id, offset, length);
@@ -49,40 +35,33 @@ inline Bytes WriteBuffer(uint8_t mode, uint8_t id, uint32_t offset, uint32_t len
   return Buffer(0x3B, mode, id, offset, length);
 }
 
-// The 256-byte mode-switch block: a 16-character signature and a little-endian key.
-inline Bytes SwitchBlock(const char* signature, uint32_t key) {
-  Bytes block(256, 0);
-  if (signature != nullptr) std::memcpy(block.data(), signature, 16);
-  for (int i = 0; i < 4; ++i)
-    block[16 + i] = static_cast<uint8_t>(key >> (8 * i));
-  return block;
-}
-
-// A check condition with exactly this sense.
-inline bool Checked(const sim::Result& r, const sim::Sense& sense) {
-  return !r.noResponse && r.status == sim::kCheckCondition && r.sense == sense;
+// The drive answered with exactly this sense (kNoSense: with good status).
+inline bool Is(const sim::Result& r, const sim::Sense& sense) {
+  return !r.noResponse &&
+         (sense == sim::kNoSense ? r.status == sim::kGood
+                                 : r.status == sim::kCheckCondition && r.sense == sense);
 }
 inline bool Good(const sim::Result& r) {
-  return !r.noResponse && r.status == sim::kGood;
+  return Is(r, sim::kNoSense);
 }
 
-// Data in: a buffer of `length` bytes, cut to what the drive moved.
-inline sim::Result In(sim::Drive& drive, const Bytes& cdb, uint32_t length, Bytes* data,
-                      uint32_t now = 0) {
-  data->assign(length, 0xEE);
-  sim::Command c{cdb.data(), static_cast<int>(cdb.size()), sim::Dir::In, data->data(), length, now};
-  sim::Result r = drive.Execute(c);
-  data->resize(r.transferred);
+// One command. Data in land in `*data` (`length` bytes of room), cut to what the drive moved.
+inline sim::Result Exchange(sim::Drive& drive, const Bytes& cdb, sim::Dir dir, Bytes* data,
+                            uint32_t length) {
+  if (dir == sim::Dir::In) data->assign(length, 0xEE);
+  const sim::Result r = drive.Execute(
+      {cdb.data(), static_cast<int>(cdb.size()), dir, data ? data->data() : nullptr, length});
+  if (dir == sim::Dir::In) data->resize(r.transferred);
   return r;
 }
-inline sim::Result Out(sim::Drive& drive, const Bytes& cdb, Bytes data, uint32_t now = 0) {
-  sim::Command c{cdb.data(),  static_cast<int>(cdb.size()),       sim::Dir::Out,
-                 data.data(), static_cast<uint32_t>(data.size()), now};
-  return drive.Execute(c);
+inline sim::Result In(sim::Drive& drive, const Bytes& cdb, uint32_t length, Bytes* data) {
+  return Exchange(drive, cdb, sim::Dir::In, data, length);
 }
-inline sim::Result NoData(sim::Drive& drive, const Bytes& cdb, uint32_t now = 0) {
-  sim::Command c{cdb.data(), static_cast<int>(cdb.size()), sim::Dir::None, nullptr, 0, now};
-  return drive.Execute(c);
+inline sim::Result Out(sim::Drive& drive, const Bytes& cdb, Bytes data) {
+  return Exchange(drive, cdb, sim::Dir::Out, &data, static_cast<uint32_t>(data.size()));
+}
+inline sim::Result NoData(sim::Drive& drive, const Bytes& cdb) {
+  return Exchange(drive, cdb, sim::Dir::None, nullptr, 0);
 }
 
 inline std::string Text(const Bytes& data, size_t at, size_t n) {

@@ -3,6 +3,8 @@
 // busy time, hung drives and empty channels.
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 #include "sim/ide.h"
 #include "sim/rw_drive.h"
 #include "tests/sim_cdb.h"
@@ -10,6 +12,8 @@
 using namespace simtest;
 
 namespace {
+
+constexpr uint8_t kBsyDrqErr = sim::kAtaBsy | sim::kAtaDrq | sim::kAtaErr;
 
 // The host side of one channel.
 struct Host {
@@ -22,12 +26,13 @@ struct Host {
   uint8_t Reason() { return In(2) & 0x03; }
   uint16_t Count() { return static_cast<uint16_t>(In(5) << 8 | In(4)); }
   void Select(int unit) { Out(6, static_cast<uint8_t>(0xA0 | unit << 4)); }
+  bool Complete() { return !(Alt() & (sim::kAtaBsy | sim::kAtaDrq)) && Reason() == 3; }
 
   // PACKET with a byte count limit, then the 12 command bytes once the device asks for them.
   void Packet(const Bytes& cdb, uint16_t limit) {
     Out(4, static_cast<uint8_t>(limit));
     Out(5, static_cast<uint8_t>(limit >> 8));
-    Out(7, 0xA0);
+    Out(7, sim::kAtaPacket);
     ASSERT_EQ(Alt() & 0x88, 0x08) << "the device asks for the packet";
     ASSERT_EQ(Reason(), sim::kIrrCoD);
     Bytes packet = cdb;
@@ -37,253 +42,140 @@ struct Host {
   }
   // Sleeps a millisecond at a time until BSY clears; false if it never does.
   bool Wait(int ms = 100000) {
-    for (int i = 0; i < ms; ++i) {
+    for (int i = 0; i < ms; ++i, m.SleepMs(1))
       if (!(Alt() & sim::kAtaBsy)) return true;
-      m.SleepMs(1);
-    }
     return false;
   }
-  // One data-in burst of the size the device offers.
-  Bytes ReadBurst() {
-    const uint16_t n = Count();
-    Bytes out;
-    for (uint16_t i = 0; i < n; i += 2) {
-      WORD w = m.PortIn16(base);
-      out.push_back(static_cast<uint8_t>(w));
-      if (i + 1 < n) {
-        out.push_back(static_cast<uint8_t>(w >> 8));
-      } else {
-        EXPECT_EQ(w >> 8, 0) << "the odd last byte comes alone";
-      }
-    }
-    return out;
-  }
+  // One burst of the size the device asks for, from `data[at]`.
   void WriteBurst(const Bytes& data, size_t at) {
-    const uint16_t n = Count();
-    for (uint16_t i = 0; i < n; i += 2) {
-      uint8_t lo = data[at + i];
-      uint8_t hi = i + 1 < n ? data[at + i + 1] : 0;
-      m.PortOut16(base, static_cast<WORD>(lo | hi << 8));
-    }
+    for (uint16_t i = 0, n = Count(); i < n; i += 2)
+      m.PortOut16(base, static_cast<WORD>(data[at + i] | (i + 1 < n ? data[at + i + 1] << 8 : 0)));
   }
-  bool Complete() { return !(Alt() & (sim::kAtaBsy | sim::kAtaDrq)) && Reason() == 3; }
-  // Runs a data-in command to its end; the bytes received.
-  Bytes ReadAll(const Bytes& cdb, uint16_t limit) {
+  // Runs a data-in command to its end; the burst sizes in `bursts`.
+  Bytes ReadAll(const Bytes& cdb, uint16_t limit, std::vector<int>* bursts = nullptr) {
     Packet(cdb, limit);
     Bytes all;
     while (Wait() && (Alt() & sim::kAtaDrq)) {
       EXPECT_EQ(Reason(), sim::kIrrIo);
-      Bytes burst = ReadBurst();
-      all.insert(all.end(), burst.begin(), burst.end());
+      if (bursts != nullptr) bursts->push_back(Count());
+      for (uint16_t i = 0, n = Count(); i < n; i += 2) {
+        const WORD w = m.PortIn16(base);
+        all.push_back(static_cast<uint8_t>(w));
+        if (i + 1 < n) all.push_back(static_cast<uint8_t>(w >> 8));
+        EXPECT_TRUE(i + 1 < n || w >> 8 == 0) << "the odd last byte comes alone";
+      }
     }
     return all;
   }
 };
 
-sim::RwDrive* AddRw(sim::Machine& m, int ideId, sim::RwConfig config = {}) {
-  auto drive = std::make_unique<sim::RwDrive>(config);
-  sim::RwDrive* raw = drive.get();
-  m.AddOnIde(std::move(drive), ideId);
-  return raw;
+Bytes SenseData(const sim::Sense& sense) {
+  Bytes data(18);
+  sim::FillSense(data.data(), sense);
+  return data;
 }
 
-TEST(Ide, EmptyChannelsAndAbsentDevicesFloat) {
-  sim::Machine m;
-  Host primary{m, 0x1F0}, secondary{m, 0x170};
-  EXPECT_EQ(primary.In(7), 0xFF);
-  EXPECT_EQ(primary.Alt(), 0xFF);
-  EXPECT_EQ(m.PortIn16(0x1F0), 0xFFFF);
-
-  AddRw(m, 0);
-  primary.Select(0);
-  EXPECT_EQ(primary.In(7), sim::kAtaDrdy | sim::kAtaDsc);
-  primary.Select(1);
-  EXPECT_EQ(primary.In(7), 0xFF);
-  primary.Out(7, 0xA0);  // a command to nobody changes nothing
-  primary.Select(0);
-  EXPECT_EQ(primary.Alt() & sim::kAtaDrq, 0);
-  secondary.Select(0);
-  EXPECT_EQ(secondary.In(7), 0xFF);
-  EXPECT_EQ(secondary.Alt(), 0xFF);
-  EXPECT_TRUE(m.log.empty());
-}
-
-TEST(Ide, DataInComesInBurstsOfTheHostsByteCount) {
-  sim::Machine m;
-  AddRw(m, 0);
-  Host h{m};
-  h.Select(0);
-  h.Packet(Inquiry(0x60), 0x20);
-  EXPECT_TRUE(h.Alt() & sim::kAtaBsy) << "the drive works on INQUIRY for 2 ms";
-  ASSERT_TRUE(h.Wait());
-  Bytes all;
-  for (int burst = 0; burst < 3; ++burst) {
-    ASSERT_EQ(h.Alt() & (sim::kAtaBsy | sim::kAtaDrq | sim::kAtaErr), sim::kAtaDrq);
-    ASSERT_EQ(h.Reason(), sim::kIrrIo);
-    ASSERT_EQ(h.Count(), 0x20);
-    Bytes b = h.ReadBurst();
-    all.insert(all.end(), b.begin(), b.end());
+// Drives in their kernel, where they take image blocks; one as primary master.
+class Ide : public ::testing::Test {
+ protected:
+  sim::RwDrive* Add(int ideId, const char* product = "DVD-RW  QXR-515L") {
+    sim::RwConfig config;
+    config.startInKernel = true;
+    config.product = product;
+    return static_cast<sim::RwDrive*>(
+        m.AddOnIde(std::make_unique<sim::RwDrive>(config), ideId).drive.get());
   }
-  EXPECT_TRUE(h.Complete());
-  EXPECT_EQ(h.In(7) & sim::kAtaErr, 0);
-  ASSERT_EQ(all.size(), 0x60u);
-  EXPECT_EQ(Text(all, 8, 24), "KESTREL DVD-RW  QXR-515L");
+  void SetUp() override { h.Select(0); }
+  sim::Machine m;
+  sim::RwDrive* drive = Add(0);
+  Host h{m};
+};
+
+TEST_F(Ide, EmptyChannelsAndAbsentDevicesFloat) {
+  Host secondary{m, 0x170};
+  EXPECT_EQ(secondary.Alt(), 0xFF);
+  EXPECT_EQ(m.PortIn16(0x170), 0xFFFF);
+  h.Select(1);
+  EXPECT_EQ(h.In(7), 0xFF);
+  h.Out(7, sim::kAtaPacket);  // a command to nobody changes nothing
+  h.Select(0);
+  EXPECT_EQ(h.In(7), sim::kAtaDrdy | sim::kAtaDsc);
+
+  Add(3, "DVD-RW  QXR-515D");
+  secondary.Select(1);
+  EXPECT_EQ(Text(secondary.ReadAll(Inquiry(), 0x60), 16, 16), "DVD-RW  QXR-515D");
   ASSERT_EQ(m.log.size(), 1u);
-  EXPECT_EQ(m.log[0].where, "ide0");
-  EXPECT_EQ(m.log[0].dir, sim::Dir::In);
-  EXPECT_EQ(m.log[0].length, 0x60u);
+  EXPECT_EQ(m.log[0].where, "ide3");
 }
 
-TEST(Ide, OddDataInCountEndsWithAHalfWord) {
-  sim::Machine m;
-  AddRw(m, 0);
-  Host h{m};
-  h.Select(0);
-  Bytes full = h.ReadAll(Inquiry(0x60), 0x60);
-  Bytes odd = h.ReadAll(Inquiry(0x25), 0x60);
+TEST_F(Ide, DataInComesInBurstsOfTheHostsLimitWithAnOddLastByteAlone) {
+  std::vector<int> bursts;
+  const Bytes all = h.ReadAll(Inquiry(0x25), 0x10, &bursts);
+  EXPECT_EQ(bursts, (std::vector<int>{0x10, 0x10, 0x05}));
   EXPECT_TRUE(h.Complete());
-  ASSERT_EQ(odd.size(), 0x25u);
-  EXPECT_EQ(odd, Bytes(full.begin(), full.begin() + 0x25));
+  ASSERT_EQ(all.size(), 0x25u);
+  EXPECT_EQ(Text(all, 8, 29), "KESTREL DVD-RW  QXR-515L0000 ");
 }
 
-TEST(Ide, DataOutIsCollectedBeforeTheDriveRunsIt) {
-  sim::Machine m;
-  sim::RwConfig config;
-  config.startInKernel = true;
-  sim::RwDrive* drive = AddRw(m, 0, config);
-  Host h{m};
-  h.Select(0);
+TEST_F(Ide, DataOutIsCollectedBeforeTheDriveRunsIt) {
   Bytes data(0x25);
-  for (size_t i = 0; i < data.size(); ++i)
-    data[i] = static_cast<uint8_t>(0x40 + i);
+  std::iota(data.begin(), data.end(), 0x40);
   h.Packet(WriteBuffer(7, 0xF0, 0, 0x25), 0x10);
-  size_t at = 0;
-  for (int expected : {0x10, 0x10, 0x05}) {
-    ASSERT_EQ(h.Alt() & (sim::kAtaBsy | sim::kAtaDrq), sim::kAtaDrq);
+  for (size_t at : {0x00, 0x10, 0x20}) {
+    ASSERT_EQ(h.Alt() & kBsyDrqErr, sim::kAtaDrq);
     ASSERT_EQ(h.Reason(), 0) << "data to the drive";
-    ASSERT_EQ(h.Count(), expected);
+    ASSERT_EQ(h.Count(), at < 0x20 ? 0x10 : 0x05);
     EXPECT_TRUE(m.log.empty()) << "nothing reaches the drive before all data are in";
     h.WriteBurst(data, at);
-    at += static_cast<size_t>(expected);
   }
-  EXPECT_TRUE(h.Alt() & sim::kAtaBsy) << "programming the block";
-  ASSERT_TRUE(h.Wait());
-  EXPECT_TRUE(h.Complete());
-  EXPECT_EQ(h.In(1), 0);
-  EXPECT_EQ(drive->ReceivedNormal(), data);
-  ASSERT_EQ(m.log.size(), 1u);
-  EXPECT_EQ(m.log[0].dir, sim::Dir::Out);
-  EXPECT_EQ(m.log[0].length, 0x25u);
-}
-
-TEST(Ide, BusyLastsTheDrivesLatencyEvenForAHostThatNeverSleeps) {
-  sim::Machine m;
-  AddRw(m, 0);
-  Host h{m};
-  h.Select(0);
-  h.Packet(WriteBuffer(4, 0xFF, 0, 256), 256);
-  h.WriteBurst(SwitchBlock("KESTREL  QXR-K58", 0x5B7E2D99), 0);
-  const DWORD start = m.now;
-  m.Advance(399);
-  EXPECT_TRUE(h.Alt() & sim::kAtaBsy);
-  m.Advance(1);
-  EXPECT_TRUE(h.Complete());
-
-  h.Packet(WriteBuffer(5, 0xFF, 0, 256), 256);
-  h.WriteBurst(SwitchBlock("KESTREL  QXR-K58", 0x5B7E2D99), 0);
+  // Busy for the drive's 120 ms even for a host that polls without sleeping.
   const DWORD sent = m.now;
-  long polls = 0;
-  while ((h.Alt() & sim::kAtaBsy) && polls < 10000000)
-    ++polls;
+  m.Advance(119);
+  EXPECT_TRUE(h.Alt() & sim::kAtaBsy);
+  for (long polls = 0; (h.Alt() & sim::kAtaBsy) && polls < 10000000; ++polls) {
+  }
   EXPECT_TRUE(h.Complete());
-  EXPECT_GE(m.now - sent, 2000u) << "port accesses take time";
-  EXPECT_GE(sent - start, 400u);
+  EXPECT_GE(m.now - sent, 120u) << "port accesses take time";
+  EXPECT_EQ(drive->ReceivedNormal(), data);
 }
 
-TEST(Ide, CheckConditionSetsErrAndTheSenseFollowsByRequestSense) {
-  sim::Machine m;
-  AddRw(m, 0);
-  Host h{m};
-  h.Select(0);
-  h.Packet({0xBB}, 0);
-  ASSERT_TRUE(h.Wait());
+TEST_F(Ide, ErrorsSetErrWithTheSenseKeyAndRequestSenseReportsThemOnce) {
+  h.Out(7, 0xEC);  // commands other than PACKET are aborted
+  EXPECT_EQ(h.In(7), sim::kAtaDrdy | sim::kAtaDsc | sim::kAtaErr);
+  EXPECT_EQ(h.In(1), sim::kAtaAbrt);
+  EXPECT_TRUE(m.log.empty());
+
+  // The drive's own check condition, kept across a good command.
+  EXPECT_TRUE(h.ReadAll({0xBB}, 0).empty());
   EXPECT_TRUE(h.Complete());
-  EXPECT_EQ(h.In(7) & sim::kAtaErr, sim::kAtaErr);
+  EXPECT_EQ(h.In(7) & kBsyDrqErr, sim::kAtaErr);
   EXPECT_EQ(h.In(1), 0x54) << "sense key 5 and aborted";
-  Bytes s = h.ReadAll(RequestSense(18), 18);
-  ASSERT_EQ(s.size(), 18u);
-  EXPECT_EQ(s[2], 5);
-  EXPECT_EQ(s[12], 0x20);
+  EXPECT_EQ(h.ReadAll(Inquiry(), 0x60).size(), 0x60u);
   EXPECT_EQ(h.In(7) & sim::kAtaErr, 0);
-}
+  EXPECT_EQ(h.ReadAll(RequestSense(), 18), SenseData(sim::kInvalidOpcode));
 
-TEST(Ide, InjectedFaultsApplyAndTheirSenseIsReported) {
-  sim::Machine m;
-  AddRw(m, 0);
+  // An injected one never reaches the drive: the channel keeps its sense.
   sim::Fault fault;
   fault.cdb = {0x12};
   fault.sense = {3, 0x11, 0x05};
   m.faults.push_back(fault);
-  Host h{m};
-  h.Select(0);
   EXPECT_TRUE(h.ReadAll(Inquiry(), 0x60).empty());
-  EXPECT_EQ(h.In(7) & sim::kAtaErr, sim::kAtaErr);
   EXPECT_EQ(h.In(1), 0x34);
-  Bytes s = h.ReadAll(RequestSense(18), 18);
-  ASSERT_EQ(s.size(), 18u);
-  EXPECT_EQ(s[2], 3);
-  EXPECT_EQ(s[12], 0x11);
-  EXPECT_EQ(s[13], 0x05);
-  s = h.ReadAll(RequestSense(18), 18);
-  EXPECT_EQ(s[2], 0) << "reported once";
-  EXPECT_EQ(h.ReadAll(Inquiry(), 0x60).size(), 0x60u);
-  ASSERT_EQ(m.log.size(), 4u);
-  EXPECT_TRUE(m.log[0].faulted);
+  EXPECT_EQ(h.ReadAll(RequestSense(), 18), SenseData(fault.sense));
+  EXPECT_EQ(h.ReadAll(RequestSense(), 18), SenseData(sim::kNoSense)) << "reported once";
+  EXPECT_TRUE(m.log.at(3).faulted);
 }
 
-TEST(Ide, DeviceSelectReachesEachOfTheFourPlaces) {
-  sim::Machine m;
-  sim::RwConfig other;
-  other.product = "DVD-RW  QXR-515D";
-  AddRw(m, 0);
-  AddRw(m, 3, other);
-  Host secondary{m, 0x170};
-  secondary.Select(0);
-  EXPECT_EQ(secondary.In(7), 0xFF);
-  secondary.Select(1);
-  Bytes inq = secondary.ReadAll(Inquiry(), 0x60);
-  ASSERT_EQ(inq.size(), 0x60u);
-  EXPECT_EQ(Text(inq, 16, 16), "DVD-RW  QXR-515D");
-  ASSERT_EQ(m.log.size(), 1u);
-  EXPECT_EQ(m.log[0].where, "ide3");
-  EXPECT_EQ(m.log[0].slot, 1);
-}
-
-TEST(Ide, HungDriveStaysBusyUntilReset) {
-  sim::Machine m;
-  AddRw(m, 0);
+TEST_F(Ide, HungDriveStaysBusyUntilReset) {
   sim::Fault fault;
   fault.kind = sim::Fault::Kind::Timeout;
   fault.cdb = {0x12};
   m.faults.push_back(fault);
-  Host h{m};
-  h.Select(0);
   h.Packet(Inquiry(), 0x60);
   EXPECT_FALSE(h.Wait(60000));
   h.Out(7, sim::kAtaDeviceReset);
   EXPECT_EQ(h.Alt() & sim::kAtaBsy, 0);
   EXPECT_EQ(h.ReadAll(Inquiry(), 0x60).size(), 0x60u);
-}
-
-TEST(Ide, CommandsOtherThanPacketAreAborted) {
-  sim::Machine m;
-  AddRw(m, 0);
-  Host h{m};
-  h.Select(0);
-  h.Out(7, 0xEC);
-  EXPECT_EQ(h.In(7), sim::kAtaDrdy | sim::kAtaDsc | sim::kAtaErr);
-  EXPECT_EQ(h.In(1), sim::kAtaAbrt);
-  EXPECT_TRUE(m.log.empty());
 }
 
 }  // namespace
