@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -17,18 +17,15 @@ constexpr uint8_t kUntouched = 0x5A;
 
 // One record line with a correct checksum, upper-case digits.
 std::string Rec(int type, uint32_t address, const std::vector<uint8_t>& data) {
-  char field[16];
-  std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size()),
-                address & 0xFFFF, type);
-  std::string line = field;
-  unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + address + type;
-  for (uint8_t b : data) {
-    std::snprintf(field, sizeof field, "%02X", b);
-    line += field;
-    sum += b;
-  }
-  std::snprintf(field, sizeof field, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-  return line + field;
+  std::vector<uint8_t> bytes = {static_cast<uint8_t>(data.size()),
+                                static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                                static_cast<uint8_t>(type)};
+  bytes.insert(bytes.end(), data.begin(), data.end());
+  bytes.push_back(static_cast<uint8_t>(-std::accumulate(bytes.begin(), bytes.end(), 0)));
+  std::string line = ":";
+  for (uint8_t b : bytes)
+    line += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 15]};
+  return line + "\n";
 }
 std::string Data(uint32_t address, const std::vector<uint8_t>& data) {
   return Rec(0, address, data);
@@ -72,11 +69,10 @@ class HexFile : public ::testing::Test {
 
 TEST_F(HexFile, UncoveredBytesAreFFAndTheEndRecordIsOptional) {
   ASSERT_EQ(Load(Data(0x10, {1, 2, 3, 4}), test::En(17)), 0);
-  std::vector<uint8_t> image(0x40, 0xFF);
-  std::copy_n(std::vector<uint8_t>{1, 2, 3, 4}.begin(), 4, image.begin() + 0x10);
-  EXPECT_TRUE(std::equal(image.begin(), image.end(), text.begin()));
-  EXPECT_EQ(text[0x40], kUntouched);
-  EXPECT_TRUE(machine.boxes.empty());
+  std::vector<uint8_t> image(0x41, 0xFF);
+  std::iota(image.begin() + 0x10, image.begin() + 0x14, 1);
+  image[0x40] = kUntouched;  // past the image: not copied
+  EXPECT_EQ(std::vector<uint8_t>(text.begin(), text.begin() + 0x41), image);
 }
 
 TEST_F(HexFile, ReadingStopsOnceTheImageIsFull) {

@@ -1,9 +1,11 @@
-// Whole runs in which a rule stops the update of a recordable drive before anything is written:
-// the image file, versions and dates, hardware and model names, the disc, the drive's region
-// scheme and the user's answers.
+// Whole runs in which a rule decides the update of a recordable drive before anything is written
+// (the image file, versions and dates, hardware and model names, the disc, the drive's region
+// scheme and the user's answers), and runs over two or three drives: the update-all question, the
+// per-drive questions it spares, the summary, drives skipped on their turn, and a fatal result
+// that ends the run.
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -13,73 +15,21 @@
 namespace rwscen {
 namespace {
 
-const char kLoadFailed[] = "\r\nFailed to load binary file.\r\n(File Name : A0414431.122)";
-const char kTerminated[] = "\r\nUpdate program is terminated by occuring an error.\r\n";
-const char kSuccess[] = "\nSuccess to update the firmware.";
-
-constexpr UINT kQuestion = MB_YESNO | MB_ICONQUESTION;
-constexpr UINT kStopBox = MB_OK | MB_ICONSTOP;
-constexpr UINT kWarnBox = MB_OK | MB_ICONEXCLAMATION;
-constexpr UINT kInfoBox = MB_OK | MB_ICONINFORMATION;
-
-std::vector<UINT> Flags(const sim::Machine& m) {
-  std::vector<UINT> out;
-  for (const sim::Box& b : m.boxes)
-    out.push_back(b.flags);
-  return out;
-}
-
-// Succeeds when `ids` were shown on the console in this order.
-::testing::AssertionResult Shown(const sim::Machine& m, const std::vector<int>& ids) {
-  size_t at = 0;
-  for (int id : ids) {
-    size_t found = m.console.find(test::En(id), at);
-    if (found == std::string::npos)
-      return ::testing::AssertionFailure() << "message " << id << " missing in:\n" << m.console;
-    at = found + 1;
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// The drive was left as it was: nothing written, its firmware unchanged.
-void ExpectUntouched(const sim::Machine& m, const sim::RwDrive& drive) {
-  EXPECT_TRUE(Writes(m).empty());
-  EXPECT_EQ(drive.Config().revision, "1.21");
-  EXPECT_FALSE(drive.InKernel());
-}
-
-// A run that skipped its one drive: no summary, exit code 0.
-void ExpectSkipped(const sim::Machine& m) {
-  EXPECT_FALSE(Has(m.console, kSuccess));
-  EXPECT_FALSE(Has(m.console, "\r\nUpdate operation is completed."));
-  EXPECT_FALSE(Has(m.console, "have been updated successfully"));
-}
-
 TEST(RwRules, NormalImageThatCannotBeUsedEndsTheRun) {
   const struct {
     const char* name;
-    bool windows98;
-    std::optional<sim::RwImageSpec> spec;  // none: no file
-    size_t cut;                            // file cut to this size; 0: whole
-    std::vector<int> refusals;             // shown before message 11
+    int refusal;            // the message shown before message 11; 0: none
+    sim::RwImageSpec spec;  // size 0: no file
+    size_t cut = 0;         // file cut to this size; 0: whole
+    bool windows98 = false;
   } cases[] = {
-      {"no file", false, std::nullopt, 0, {}},
-      {"a day older than the entry accepts",
-       false,
-       sim::RwImageSpec{.date = sim::LongDateText(0x20080724)},
-       0,
-       {69}},
-      {"no digit where the day is", false, sim::RwImageSpec{.date = "Jul?? 2008 "}, 0, {69}},
-      {"a kernel image", false, sim::RwImageSpec{.part = 'K'}, 0, {40}},
-      {"another kernel model", false, sim::RwImageSpec{.kernelModel = "KES_ADW "}, 0, {40}},
-      {"old and of the wrong part",
-       false,
-       sim::RwImageSpec{.part = 'K', .date = sim::LongDateText(0x20080101)},
-       0,
-       {69}},
-      {"shorter than its header", false, sim::RwImageSpec{}, 0x153, {}},
-      {"larger than the image buffer", false, sim::RwImageSpec{.size = 0x800001}, 0, {}},
-      {"larger than the Windows 98 image buffer", true, sim::RwImageSpec{.size = 0x200001}, 0, {}},
+      {"no file", 0, {.size = 0}},
+      {"a day older than the entry accepts", 69, {.date = sim::LongDateText(0x20080724)}},
+      {"a kernel image", 40, {.part = 'K'}},
+      {"old and of the wrong part", 69, {.part = 'K', .date = sim::LongDateText(0x20080101)}},
+      {"shorter than its header", 0, {}, 0x153},
+      {"larger than the image buffer", 0, {.size = 0x800001}},
+      {"larger than the Windows 98 image buffer", 0, {.size = 0x200001}, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -87,108 +37,109 @@ TEST(RwRules, NormalImageThatCannotBeUsedEndsTheRun) {
     sim::Rig rig(m);
     if (c.windows98) rig.Windows98();
     sim::RwDrive& drive = rig.AddRw();
-    if (c.spec) {
-      std::vector<uint8_t> image = sim::BuildRwImage(*c.spec);
-      if (c.cut != 0) image.resize(c.cut);
+    if (c.spec.size != 0) {
+      std::vector<uint8_t> image = sim::BuildRwImage(c.spec);
+      image.resize(c.cut != 0 ? c.cut : image.size());
       m.WriteFile(kNormalFile, image);
     }
 
     EXPECT_EQ(test::RunMain(m), 1);
-    EXPECT_TRUE(Shown(m, c.refusals));
-    EXPECT_TRUE(
-        InOrder(m.console, {"\r\nStart updating the device No.1.", kLoadFailed, kTerminated}));
+    EXPECT_TRUE(InOrder(
+        m.console, {Start(1), c.refusal != 0 ? test::En(c.refusal) : "",
+                    "\r\nFailed to load binary file.\r\n(File Name : A0414431.122)", kTerminated}));
     EXPECT_FALSE(Has(m.console, "Current Revision"));
-    std::vector<UINT> boxes(c.refusals.size(), kStopBox);
-    boxes.insert(boxes.end(), {kStopBox, kWarnBox});
-    EXPECT_EQ(Flags(m), boxes);
-    ExpectUntouched(m, drive);
+    EXPECT_EQ(Boxes(m), c.refusal != 0 ? "SSW" : "SW");
+    EXPECT_TRUE(m.Sent({0x3B}).empty());
+    EXPECT_EQ(drive.Config().revision, "1.21");
   }
 }
 
-TEST(RwRules, ImageMustBeNewerInVersionOrDate) {
-  const struct {
-    const char* revision;
-    const char* date;
-    sim::DateForm form;
-    bool newer;
-  } cases[] = {
-      {"1.22", "08/07/25", sim::DateForm::Short, false},
-      {"1.22", "2008/07/25", sim::DateForm::Full, false},
-      {"1.23", "08/08/01", sim::DateForm::Short, false},
-      {"1.21", "08/07/25", sim::DateForm::Short, true},
-      {"1.22", "08/07/24", sim::DateForm::Short, true},
-      {"1.22", "2008/07/24", sim::DateForm::Full, true},
-      {"1.21", "08/08/01", sim::DateForm::Short, true},  // a later date but a lower version
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.revision) + " " + c.date);
-    sim::Machine m;
-    sim::Rig rig(m);
-    sim::RwConfig config;
-    config.revision = c.revision;
-    config.date = c.date;
-    config.dateForm = c.form;
-    sim::RwDrive& drive = rig.AddRw(config);
-    rig.WriteRwImage();
+// What a case changes in a run over one drive with the built-in entry and image.
+struct OneDrive {
+  sim::DefEntry entry;
+  sim::RwConfig drive;
+  sim::RwImageSpec image;
+  std::vector<int> answers;
+  std::vector<sim::Fault> faults;
 
-    EXPECT_EQ(test::RunMain(m), 0);
-    if (c.newer) {
-      EXPECT_TRUE(Has(m.console, kSuccess));
-      EXPECT_EQ(drive.Config().revision, "1.22");
-      continue;
-    }
-    EXPECT_TRUE(Shown(m, {54}));
-    EXPECT_EQ(Flags(m), (std::vector<UINT>{kInfoBox}));  // one drive: the notice has a box
-    EXPECT_TRUE(Writes(m).empty());
-    EXPECT_EQ(drive.Config().revision, c.revision);
-    ExpectSkipped(m);
+  // The drive runs firmware `revision` of `date`, reported in `form`.
+  void Runs(const char* revision, const char* date, sim::DateForm form = sim::DateForm::Short) {
+    drive.revision = revision;
+    drive.date = date;
+    drive.dateForm = form;
   }
-}
+};
 
-TEST(RwRules, HardwareRevisionAndModelNames) {
+constexpr sim::DateForm kFull = sim::DateForm::Full;
+
+// A drive whose update a rule settles: updated (boxes "QI"), or left as it was with a message
+// (0: none) and the boxes shown. The run goes on either way.
+TEST(RwRules, EachRuleDecidesForOneDrive) {
   const struct {
     const char* name;
-    const char* driveHw;
-    const char* driveKernel;
-    const char* driveNormal;
-    const char* imageNormal;
-    int msg;  // 0: updated
+    int msg;
+    const char* boxes;
+    size_t turs;  // TEST UNIT READYs after the disc is stopped; 0: not counted
+    void (*setup)(OneDrive&);
   } cases[] = {
-      {"hardware revision", "HW  0103", "KES_ADV ", "KES_ADV ", "KES_ADV ", 1},
-      {"hardware revision and kernel model", "HW  0103", "QUILL   ", "KES_ADV ", "KES_ADV ", 1},
-      {"kernel model", "HW  0102", "QUILL   ", "KES_ADV ", "KES_ADV ", 37},
-      {"normal model", "HW  0102", "KES_ADV ", "KES_ADV ", "KES_ADX ", 3},
-      {"kernel model GENERAL", "HW  0102", "GENERAL ", "KES_ADV ", "KES_ADV ", 0},
-      {"kernel model COMPO", "HW  0102", "COMPO   ", "KES_ADV ", "KES_ADV ", 0},
-      {"normal model GENERAL", "HW  0102", "KES_ADV ", "GENERAL ", "KES_ADX ", 0},
+      // clang-format off
+      // The image must be newer in version or date; one drive's up-to-date notice has a box.
+      {"same version and date",  54, "I",  0, [](auto& s) { s.Runs("1.22", "08/07/25"); }},
+      {"same date, long form",   54, "I",  0, [](auto& s) { s.Runs("1.22", "2008/07/25", kFull); }},
+      {"newer version and date", 54, "I",  0, [](auto& s) { s.Runs("1.23", "08/08/01"); }},
+      {"a day older",             0, "QI", 0, [](auto& s) { s.Runs("1.22", "08/07/24"); }},
+      {"later date, lower version", 0, "QI", 0, [](auto& s) { s.Runs("1.21", "08/08/01"); }},
+      // Hardware revision, then kernel model, then normal model; GENERAL and COMPO pass.
+      {"hardware revision",    1, "S",  0, [](auto& s) { s.drive.hwRevision = "HW  0103"; }},
+      {"kernel model",        37, "S",  0, [](auto& s) { s.drive.kernelModel = "QUILL   "; }},
+      {"normal model",         3, "S",  0, [](auto& s) { s.image.normalModel = "KES_ADX "; }},
+      {"kernel model GENERAL", 0, "QI", 0, [](auto& s) { s.drive.kernelModel = "GENERAL "; }},
+      {"kernel model COMPO",   0, "QI", 0, [](auto& s) { s.drive.kernelModel = "COMPO   "; }},
+      {"normal model GENERAL", 0, "QI", 0, [](auto& s) {
+         s.entry.oemStr = s.drive.normalModel = "GENERAL ";
+         s.image.normalModel = "KES_ADX "; }},
+      // The disc is stopped, then asked after until its state is known, at most ten times.
+      {"disc loaded",          5, "I",  1, [](auto& s) { s.drive.disc = sim::Disc::Loaded; }},
+      {"disc loaded in model 0x1041", 0, "QI", 1, [](auto& s) {
+         s.drive.disc = sim::Disc::Loaded;
+         s.drive.modelCode = s.entry.model = 0x1041; }},
+      {"disc becoming ready",6, "", 1, [](auto& s) { s.drive.disc = sim::Disc::BecomingReady; }},
+      {"9 unit attentions, then no disc", 0, "QI", 10, [](auto& s) { s.drive.unitAttentions = 9; }},
+      {"endless unit attentions", 7, "", 10, [](auto& s) { s.drive.unitAttentions = 1 << 30; }},
+      // A failed region query skips the drive; a scheme other than 1 is fatal (several drives).
+      {"region query refused", 71, "S", 0, [](auto& s) {
+         s.faults = {{.cdb = {0xA4}, .sense = sim::kInvalidOpcode}}; }},
+      {"update question declined", 0, "Q", 0, [](auto& s) { s.answers = {IDNO}; }},
+      {"one-way caution declined", 33, "QW", 0, [](auto& s) {
+         s.entry.caution = 1;
+         s.answers = {IDNO}; }},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    sim::DefEntry entry;
-    entry.oemStr = c.driveNormal;  // the mark the definition finds its drives by
-    Definition def({entry});
-    sim::Machine m;
-    sim::Rig rig(m);
-    sim::RwConfig config;
-    config.hwRevision = c.driveHw;
-    config.kernelModel = c.driveKernel;
-    config.normalModel = c.driveNormal;
-    sim::RwDrive& drive = rig.AddRw(config);
-    sim::RwImageSpec spec;
-    spec.normalModel = c.imageNormal;
-    rig.WriteRwImage(spec);
+    OneDrive s;
+    c.setup(s);
+    Definition def({s.entry});
+    Scene<> m(s.drive, nullptr, s.image);
+    m.answers.assign(s.answers.begin(), s.answers.end());
+    m.faults = s.faults;
 
     EXPECT_EQ(test::RunMain(m), 0);
-    if (c.msg == 0) {
+    EXPECT_EQ(Boxes(m), c.boxes);
+    EXPECT_TRUE(c.msg == 0 || Has(m.console, test::En(c.msg)));
+    if (c.turs != 0) {
+      EXPECT_EQ(Find(m, {0x00}), Find(m, {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00}) + 1);
+      EXPECT_EQ(m.Sent({0x00}).size(), c.turs);
+    }
+    if (std::string(c.boxes) == "QI") {
       EXPECT_TRUE(Has(m.console, kSuccess));
-      EXPECT_EQ(drive.Config().revision, "1.22");
+      EXPECT_EQ(m.drive.Config().revision, "1.22");
       continue;
     }
-    EXPECT_TRUE(Shown(m, {c.msg}));
-    EXPECT_EQ(Flags(m), (std::vector<UINT>{kStopBox}));
-    EXPECT_TRUE(m.Sent({0xA4}).empty());
-    ExpectUntouched(m, drive);
-    ExpectSkipped(m);
+    EXPECT_TRUE(m.Sent({0x3B}).empty());
+    EXPECT_EQ(m.drive.Config().revision, s.drive.revision);
+    EXPECT_FALSE(Has(m.console, kCompleted));
+    EXPECT_FALSE(Has(m.console, "have been updated"));
   }
 }
 
@@ -196,155 +147,176 @@ TEST(RwRules, FamilyThatMayTakeANewHardwareRevisionWithItsKernel) {
   for (int32_t upgType : {1, 0}) {
     SCOPED_TRACE(upgType);
     Definition def({Entry(0x1041, upgType)});
-    sim::Machine m;
-    sim::Rig rig(m);
     sim::RwConfig config;
     config.modelCode = 0x1041;
-    sim::RwDrive& drive = rig.AddRw(config);
-    sim::RwImageSpec normal;
-    normal.hwRevision = "HW  0103";
-    rig.WriteRwImage(normal);
+    Scene<> m(config, nullptr, {.hwRevision = "HW  0103"});
     sim::RwImageSpec kernel = KernelSpec();
     kernel.hwRevision = "HW  0103";
-    rig.WriteRwImage(kernel, kKernelFile);
+    m.rig.WriteRwImage(kernel, kKernelFile);
 
     EXPECT_EQ(test::RunMain(m), 0);
-    if (upgType == 1) {  // the normal part alone cannot change it: a notice, without a box
-      EXPECT_TRUE(Shown(m, {1}));
-      EXPECT_EQ(Flags(m), (std::vector<UINT>{}));
-      ExpectUntouched(m, drive);
-      ExpectSkipped(m);
-    } else {
-      EXPECT_FALSE(Shown(m, {1}));
-      EXPECT_EQ(KernelBlocks(m), WholeBlocks(4));
-      EXPECT_EQ(drive.Config().hwRevision, "HW  0103");
-      EXPECT_EQ(drive.Config().revision, "1.22");
-    }
+    // The normal part alone cannot change it: a notice without a box. With the kernel it can.
+    EXPECT_EQ(Has(m.console, test::En(1)), upgType == 1);
+    EXPECT_EQ(Boxes(m), upgType == 1 ? "" : "QI");
+    EXPECT_EQ(Blocks(m, 0xFE), WholeBlocks(upgType == 1 ? 0 : 4));
+    EXPECT_EQ(m.drive.Config().hwRevision, upgType == 1 ? "HW  0102" : "HW  0103");
+    EXPECT_EQ(m.drive.Config().revision, upgType == 1 ? "1.21" : "1.22");
   }
 }
 
-TEST(RwRules, DiscInTheDrive) {
-  const struct {
-    const char* name;
-    int32_t model;
-    sim::Disc disc;
-    int unitAttentions;
-    int msg;  // 0: updated
-    UINT box;
-    size_t turs;
-  } cases[] = {
-      {"disc loaded", 0x100D, sim::Disc::Loaded, 0, 5, kInfoBox, 1},
-      {"disc loaded in model 0x1041", 0x1041, sim::Disc::Loaded, 0, 0, 0, 1},
-      {"disc becoming ready", 0x100D, sim::Disc::BecomingReady, 0, 6, 0, 1},
-      {"three unit attentions, then no disc", 0x100D, sim::Disc::None, 3, 0, 0, 4},
-      {"nine unit attentions, then no disc", 0x100D, sim::Disc::None, 9, 0, 0, 10},
-      {"ten unit attentions", 0x100D, sim::Disc::None, 10, 7, 0, 10},
-      {"unit attentions without end", 0x100D, sim::Disc::None, 1 << 30, 7, 0, 10},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    Definition def({Entry(c.model)});
-    sim::Machine m;
-    sim::Rig rig(m);
+// --- Several drives ------------------------------------------------------------------------
+
+std::string Found(int n) {
+  return "\r\n" + std::to_string(n) +
+         " target device(s) is found.\r\nDo you want to update all drives ?";
+}
+
+// Log indices of the commands sent to the drive in `slot`.
+std::vector<size_t> CommandsTo(const sim::Machine& m, int slot) {
+  std::vector<size_t> out;
+  for (size_t i = 0; i < m.log.size(); ++i)
+    if (m.log[i].slot == slot) out.push_back(i);
+  return out;
+}
+
+TEST(RwMulti, UpdateAllAnsweredYesAsksNothingMore) {
+  Scene<> m;
+  sim::RwDrive& second = m.rig.AddRw();
+  m.answers = {IDYES};
+
+  EXPECT_EQ(test::RunMain(m), 0);
+  ASSERT_EQ(Boxes(m), "QI");
+  EXPECT_EQ(m.boxes[0].text, Found(2));
+  EXPECT_EQ(m.boxes[1].text, kCompleted);
+  EXPECT_TRUE(InOrder(m.console, {Start(1), kSuccess, Start(2), kSuccess, kCompleted}));
+  EXPECT_EQ(m.drive.Config().revision, "1.22");
+  EXPECT_EQ(second.Config().revision, "1.22");
+  // 2000 ms pass after each updated drive.
+  const size_t lastOfFirst = CommandsTo(m, 0).back();
+  EXPECT_EQ(CommandsTo(m, 1)[2], lastOfFirst + 1);  // after its two enumeration commands
+  EXPECT_EQ(GapAfter(m, lastOfFirst), 2u + 2000);
+  EXPECT_EQ(m.now - m.log.back().time, 2u + 2000);
+}
+
+TEST(RwMulti, UpdateAllAnsweredNoConfirmsEachDrive) {
+  Scene<> m;
+  sim::RwDrive& second = m.rig.AddRw();
+  sim::RwDrive& third = m.rig.AddRw();
+  m.answers = {IDNO, IDYES, IDNO, IDYES};
+
+  EXPECT_EQ(test::RunMain(m), 0);
+  ASSERT_EQ(Boxes(m), "QQQQI");
+  EXPECT_EQ(m.boxes[0].text, Found(3));
+  EXPECT_TRUE(Has(m.boxes[2].text, "Do you want to update the F/W"));
+  EXPECT_EQ(m.boxes[4].text, Updated(2));
+  EXPECT_TRUE(InOrder(m.console, {Start(1), kSuccess, Start(2), Start(3), kSuccess, Updated(2)}));
+  EXPECT_EQ(m.drive.Config().revision, "1.22");
+  EXPECT_EQ(second.Config().revision, "1.21");
+  EXPECT_EQ(third.Config().revision, "1.22");
+}
+
+TEST(RwMulti, NothingToUpdate) {
+  // Up-to-date notices have boxes only when each drive is confirmed; no summary either way.
+  for (int updateAll : {IDYES, IDNO}) {
+    SCOPED_TRACE(updateAll);
     sim::RwConfig config;
-    config.modelCode = static_cast<uint32_t>(c.model);
-    config.disc = c.disc;
-    config.unitAttentions = c.unitAttentions;
-    sim::RwDrive& drive = rig.AddRw(config);
-    rig.WriteRwImage();
+    config.revision = "1.22";
+    config.date = "08/07/25";
+    Scene<> m(config);
+    m.rig.AddRw(config);
+    m.answers = {updateAll};
 
     EXPECT_EQ(test::RunMain(m), 0);
-    // The disc is stopped first, then asked after until its state is known.
-    const size_t stop = Find(m, {0x1B, 0x00, 0x00, 0x00, 0x00, 0x00});
-    ASSERT_LT(stop, m.log.size());
-    EXPECT_EQ(Find(m, {0x00}), stop + 1);
-    EXPECT_EQ(m.Sent({0x00}).size(), c.turs);
-    if (c.msg == 0) {
-      EXPECT_TRUE(Has(m.console, kSuccess));
-      EXPECT_EQ(drive.Config().revision, "1.22");
-      continue;
-    }
-    EXPECT_TRUE(Shown(m, {c.msg}));
-    EXPECT_EQ(Flags(m), c.box == 0 ? std::vector<UINT>{} : std::vector<UINT>{c.box});
-    EXPECT_TRUE(m.Sent({0xA4}).empty());
-    ExpectUntouched(m, drive);
-    ExpectSkipped(m);
+    EXPECT_EQ(Boxes(m), updateAll == IDYES ? "Q" : "QII");
+    EXPECT_TRUE(InOrder(m.console, {Start(1), test::En(54), Start(2), test::En(54)}));
+    EXPECT_FALSE(Has(m.console, kCompleted));
+    EXPECT_FALSE(Has(m.console, "have been updated"));
+    EXPECT_TRUE(m.Sent({0x3B}).empty());
   }
 }
 
-TEST(RwRules, RegionSchemeOtherThanOne) {
+TEST(RwMulti, DriveThatCannotBeReadWhenItsTurnComesIsSkipped) {
+  // Pass-through reports such a failure otherwise than ASPI; on both the drive is skipped.
   const struct {
     const char* name;
-    uint8_t scheme;
-    bool queryFails;
-    int code;
-  } cases[] = {
-      {"scheme 0", 0, false, 1},
-      {"scheme 2", 2, false, 1},
-      {"query refused", 1, true, 0},  // the drive is skipped, the run goes on
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    sim::Machine m;
-    sim::Rig rig(m);
-    sim::RwConfig config;
-    config.rpcScheme = c.scheme;
-    sim::RwDrive& drive = rig.AddRw(config);
-    rig.WriteRwImage();
-    if (c.queryFails) {
-      sim::Fault fault;
-      fault.cdb = {0xA4};
-      fault.sense = sim::kInvalidOpcode;
-      m.faults = {fault};
-    }
-
-    EXPECT_EQ(test::RunMain(m), c.code);
-    EXPECT_TRUE(Shown(m, {71}));
-    if (c.code == 1) {
-      EXPECT_TRUE(InOrder(m.console, {test::En(71), kTerminated}));
-      EXPECT_EQ(Flags(m), (std::vector<UINT>{kStopBox, kWarnBox}));
-    } else {
-      EXPECT_FALSE(Has(m.console, kTerminated));
-      EXPECT_EQ(Flags(m), (std::vector<UINT>{kStopBox}));
-      ExpectSkipped(m);
-    }
-    ExpectUntouched(m, drive);
-  }
-}
-
-TEST(RwRules, UserDeclines) {
-  const struct {
-    const char* name;
-    int32_t caution;
-    std::vector<int> answers;
-    std::vector<UINT> boxes;
+    bool windows98;
+    int opcode;
     int msg;
   } cases[] = {
-      {"the update question", 0, {IDNO}, {kQuestion}, 0},
-      {"the one-way caution", 1, {IDNO}, {kQuestion, kWarnBox}, 33},
+      {"INQUIRY, pass-through", false, 0x12, 9},
+      {"drive information, pass-through", false, 0x3C, 0},
+      {"drive information, ASPI", true, 0x3C, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    sim::DefEntry entry;
-    entry.caution = c.caution;
-    Definition def({entry});
-    sim::Machine m;
-    sim::Rig rig(m);
-    sim::RwDrive& drive = rig.AddRw();
-    rig.WriteRwImage();
-    m.answers.assign(c.answers.begin(), c.answers.end());
+    Scene<> m({}, c.windows98 ? "ESDI_506" : nullptr);
+    sim::RwDrive& second = m.rig.AddRw();
+    // The first command of its kind after enumeration.
+    m.faults = {{.slot = 0, .cdb = {c.opcode}, .nth = 2, .sense = sim::kBecomingReady}};
+    m.answers = {IDYES};
 
     EXPECT_EQ(test::RunMain(m), 0);
-    EXPECT_EQ(Flags(m), c.boxes);
-    if (c.msg != 0) {
-      EXPECT_TRUE(Shown(m, {c.msg}));
-      EXPECT_TRUE(Has(m.boxes[0].text, "to ver1.22, \r\nyou can not change"));
-    } else {
-      EXPECT_TRUE(Has(m.boxes[0].text, "Do you want to update the F/W"));
-    }
-    EXPECT_FALSE(Has(m.console, test::En(61)));
-    ExpectUntouched(m, drive);
-    ExpectSkipped(m);
+    EXPECT_TRUE(InOrder(m.console, {Start(1), test::En(c.msg), Start(2), kSuccess, Updated(1)}));
+    EXPECT_FALSE(Has(m.console, "Failed to load binary file"));
+    EXPECT_EQ(Boxes(m), "QSI");
+    EXPECT_EQ(m.boxes.back().text, Updated(1));
+    EXPECT_EQ(m.drive.Config().revision, "1.21");
+    EXPECT_EQ(second.Config().revision, "1.22");
+  }
+}
+
+TEST(RwMulti, EachDriveIsSwitchedBackByItsOwnOemCode) {
+  // The first drive's kernel model and hardware revision give OEM code 0x300: after its switch
+  // back it is given 5000 ms and asked whether it is ready. The second, found in its kernel, is
+  // neither switched nor asked for its region, and with its own kernel model is given the usual
+  // 3000 ms before its INQUIRY.
+  sim::RwConfig oem300, inKernel;
+  oem300.hwRevision = inKernel.hwRevision = "SCSI0102";
+  oem300.kernelModel = "GENERAL ";
+  inKernel.startInKernel = true;
+  Scene<> m(oem300, nullptr, {.hwRevision = "SCSI0102"});
+  sim::RwDrive& second = m.rig.AddRw(inKernel);
+  m.answers = {IDYES};
+
+  EXPECT_EQ(test::RunMain(m), 0);
+  EXPECT_TRUE(InOrder(m.console, {Start(2), kCurrentKernel, kSuccess, kCompleted}));
+  for (int drive : {0, 1}) {
+    SCOPED_TRACE(drive);
+    const std::vector<size_t> sent = CommandsTo(m, drive);
+    auto sentTo = [&](std::initializer_list<int> cdb) {
+      std::vector<const sim::LogEntry*> all = m.Sent(cdb);
+      return std::count_if(all.begin(), all.end(), [&](auto e) { return e->slot == drive; });
+    };
+    EXPECT_EQ(sentTo({0x3B, 0x04}), 1 - drive);
+    EXPECT_EQ(sentTo({0xA4}), 1 - drive);
+    const size_t back = Find(m, {0x3B, 0x05}, sent[2]);
+    ASSERT_LT(back + 1, m.log.size());
+    EXPECT_EQ(m.log[back + 1].cdb[0], drive == 0 ? 0x00 : 0x12);
+    EXPECT_EQ(GapAfter(m, back), 8000u + (drive == 0 ? 5000 : 3000));
+  }
+  EXPECT_EQ(second.Config().revision, "1.22");
+}
+
+TEST(RwMulti, FatalResultOnTheFirstOfThreeLeavesTheOthersUntouched) {
+  // A region scheme other than 1 ends the run.
+  sim::RwConfig refused;
+  refused.rpcScheme = 0;
+  Scene<> m(refused);
+  m.rig.AddRw();
+  m.rig.AddRw();
+  m.answers = {IDYES};
+
+  EXPECT_EQ(test::RunMain(m), 1);
+  EXPECT_TRUE(InOrder(m.console, {Start(1), test::En(71), kTerminated}));
+  EXPECT_FALSE(Has(m.console, Start(2)));
+  EXPECT_FALSE(Has(m.console, kCompleted));
+  EXPECT_FALSE(Has(m.console, "have been updated"));
+  EXPECT_EQ(Boxes(m), "QSW");
+  // Enumeration's INQUIRY and drive information were all the others were sent.
+  for (int slot : {1, 2}) {
+    const std::vector<size_t> sent = CommandsTo(m, slot);
+    EXPECT_EQ(sent.size(), 2u) << slot;
+    EXPECT_LT(sent.back(), 3u * 2) << slot;
   }
 }
 

@@ -1,15 +1,14 @@
-// What the whole-run tests of recordable-drive updates share: reading the command log as the
-// update's steps, the console's progress lines, and two ways for a test to act in the middle of a
-// run (a user who does something before answering a box, a drive that acts on a command and then
-// reports it failed).
+// What the whole-run tests of recordable-drive updates share: the console's texts, reading the
+// command log as the update's steps, a machine on which a test may act in the middle of a run, and
+// the usual set-up of one drive with its image.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,25 +24,39 @@ namespace rwscen {
 inline constexpr char kNormalFile[] = "A0414431.122";
 inline constexpr char kKernelFile[] = "A0414430.122";
 
-// The kernel part's image as the definition's drive takes it: four blocks, version 01.05.
-inline sim::RwImageSpec KernelSpec() {
-  sim::RwImageSpec spec;
-  spec.size = 0x20000;
-  spec.part = 'K';
-  spec.kernelVersion = "0105";
-  spec.seed = 7;
-  return spec;
+inline constexpr char kBanner[] = "\n/// ODD Firmware Update Utility Ver2.57C\n";
+inline constexpr char kCurrent121[] =
+    "\nCurrent Revision>> KESTREL DVD-RW  QXR-515L 1.21  08/07/10";
+inline constexpr char kCurrentKernel[] =
+    "\nCurrent Revision>> KESTREL DVD-RW  QXR-515L 0000  08/05/20";
+inline constexpr char kNew122[] = "\nNew Revision    >> KESTREL DVD-RW  QXR-515L 1.22  08/07/25";
+inline constexpr char kSuccess[] = "\nSuccess to update the firmware.";
+inline constexpr char kCompleted[] = "\r\nUpdate operation is completed.";
+inline constexpr char kTerminated[] = "\r\nUpdate program is terminated by occuring an error.\r\n";
+inline constexpr char kReflashingLine[] =
+    "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
+inline std::string Start(int n) {
+  return "\r\nStart updating the device No." + std::to_string(n) + ".";
+}
+inline std::string Updated(int n) {
+  return "\r\n" + std::to_string(n) + "drive(s) have been updated successfully.";
 }
 
-// WRITE BUFFER commands of an update, by their leading CDB bytes.
-inline std::vector<const sim::LogEntry*> ToKernel(const sim::Machine& m) {
-  return m.Sent({0x3B, 0x04, 0xFF});
+// The kernel part's image as the definition's drive takes it: four blocks, version 01.05.
+inline sim::RwImageSpec KernelSpec() {
+  return sim::RwImageSpec{.size = 0x20000, .part = 'K', .kernelVersion = "0105", .seed = 7};
 }
-inline std::vector<const sim::LogEntry*> ToNormal(const sim::Machine& m) {
-  return m.Sent({0x3B, 0x05, 0xFF});
-}
-inline std::vector<const sim::LogEntry*> Writes(const sim::Machine& m) {
-  return m.Sent({0x3B});
+
+// The boxes shown, a letter each: Q a Yes/No question, S stop, W warning, I information.
+inline std::string Boxes(const sim::Machine& m) {
+  std::string out;
+  for (const sim::Box& b : m.boxes)
+    out += b.flags == (MB_YESNO | MB_ICONQUESTION)   ? 'Q'
+           : b.flags == (MB_OK | MB_ICONSTOP)        ? 'S'
+           : b.flags == (MB_OK | MB_ICONEXCLAMATION) ? 'W'
+           : b.flags == (MB_OK | MB_ICONINFORMATION) ? 'I'
+                                                     : '?';
+  return out;
 }
 
 // One image block as the CDB of WRITE BUFFER mode 7 gives it.
@@ -52,19 +65,12 @@ struct Block {
   uint32_t length = 0;
   bool operator==(const Block&) const = default;
 };
-// The blocks sent to buffer `bufferId` of the drive in `slot` (-1: any drive).
-inline std::vector<Block> Blocks(const sim::Machine& m, uint8_t bufferId, int slot = -1) {
+// The blocks sent to buffer `bufferId`: 0xF0 the normal part, 0xFE the kernel part.
+inline std::vector<Block> Blocks(const sim::Machine& m, uint8_t bufferId = 0xF0) {
   std::vector<Block> out;
   for (const sim::LogEntry* e : m.Sent({0x3B, 0x07, bufferId}))
-    if (slot == -1 || e->slot == slot)
-      out.push_back({sim::Be24(e->cdb.data() + 3), sim::Be24(e->cdb.data() + 6)});
+    out.push_back({sim::Be24(e->cdb.data() + 3), sim::Be24(e->cdb.data() + 6)});
   return out;
-}
-inline std::vector<Block> NormalBlocks(const sim::Machine& m, int slot = -1) {
-  return Blocks(m, 0xF0, slot);
-}
-inline std::vector<Block> KernelBlocks(const sim::Machine& m, int slot = -1) {
-  return Blocks(m, 0xFE, slot);
 }
 // `count` whole blocks of 0x8000 bytes from offset 0.
 inline std::vector<Block> WholeBlocks(uint32_t count) {
@@ -76,17 +82,11 @@ inline std::vector<Block> WholeBlocks(uint32_t count) {
 
 // Index in the log of the first entry at or after `from` whose CDB begins with `cdb`; log size
 // when there is none.
-inline size_t Find(const sim::Machine& m, std::initializer_list<int> cdb, size_t from = 0) {
-  for (size_t i = from; i < m.log.size(); ++i) {
-    const std::vector<uint8_t>& c = m.log[i].cdb;
-    bool match = c.size() >= cdb.size();
-    size_t k = 0;
-    for (int b : cdb) {
-      if (!match) break;
-      match = b == -1 || c[k++] == b;
-    }
-    if (match) return i;
-  }
+inline size_t Find(const sim::Machine& m, std::initializer_list<uint8_t> cdb, size_t from = 0) {
+  for (size_t i = from; i < m.log.size(); ++i)
+    if (m.log[i].cdb.size() >= cdb.size() &&
+        std::equal(cdb.begin(), cdb.end(), m.log[i].cdb.begin()))
+      return i;
   return m.log.size();
 }
 
@@ -106,7 +106,7 @@ inline std::vector<int> Percents(const std::string& console) {
 
 // Succeeds when every piece occurs in `text`, each after the one before it.
 inline ::testing::AssertionResult InOrder(const std::string& text,
-                                          std::initializer_list<std::string> pieces) {
+                                          const std::vector<std::string>& pieces) {
   size_t at = 0;
   for (const std::string& piece : pieces) {
     size_t found = text.find(piece, at);
@@ -122,11 +122,6 @@ inline ::testing::AssertionResult InOrder(const std::string& text,
 inline bool Has(const std::string& text, const std::string& piece) {
   return text.find(piece) != std::string::npos;
 }
-
-// Texts of the update as the console shows them.
-inline constexpr char kReflashingLine[] =
-    "\rProcessing 100% --> Data transfer complete\r\nNow internal re-flashing...";
-inline constexpr char kCompleteLine[] = "\rProcessing 100% --> Complete";
 
 // A machine on which a test may act at points of a run: when a box comes up (before the
 // scripted answer is given), and when the program writes to the console.
@@ -148,39 +143,21 @@ class ScriptedMachine : public sim::Machine {
   }
 };
 
-// A recordable drive that carries out the commands whose CDB begins with `cdb` (none when it is
-// empty) and then answers them with a check condition and `sense`, as a drive that resets while
-// it restarts does.
-class AnswersFailed : public sim::Drive {
- public:
-  AnswersFailed(sim::RwConfig config, std::vector<int> cdb, sim::Sense sense)
-      : drive(std::move(config)), cdb_(std::move(cdb)), sense_(sense) {}
-
-  sim::Result Execute(const sim::Command& command) override {
-    sim::Result result = drive.Execute(command);
-    bool match =
-        !cdb_.empty() && static_cast<int>(cdb_.size()) <= command.cdbLen && !result.noResponse;
-    for (size_t i = 0; match && i < cdb_.size(); ++i)
-      match = cdb_[i] == -1 || cdb_[i] == command.cdb[i];
-    if (match) {
-      result.status = sim::kCheckCondition;
-      result.sense = sense_;
-      pending_ = true;
-    }
-    return result;
-  }
-  void TakeSense(uint8_t* sense18) override {
-    if (!pending_) return drive.TakeSense(sense18);
-    sim::FillSense(sense18, sense_);
-    pending_ = false;
+// A machine (of type M) with one recordable drive of `config`, behind the Windows 98 host adapter
+// `adapter` when there is one, and the normal image of `spec` (kept in `image`) beside the program.
+template <class M = sim::Machine>
+struct Scene : M {
+  explicit Scene(sim::RwConfig config = {}, const char* adapter = nullptr,
+                 const sim::RwImageSpec& spec = {})
+      : drive(Add(rig, std::move(config), adapter)), image(rig.WriteRwImage(spec)) {}
+  static sim::RwDrive& Add(sim::Rig& rig, sim::RwConfig config, const char* adapter) {
+    if (adapter != nullptr) rig.Windows98(adapter);
+    return rig.AddRw(std::move(config));
   }
 
-  sim::RwDrive drive;
-
- private:
-  std::vector<int> cdb_;
-  sim::Sense sense_;
-  bool pending_ = false;
+  sim::Rig rig{*this};
+  sim::RwDrive& drive;
+  std::vector<uint8_t> image;
 };
 
 // Runs in its scope use the update definition of `entries` instead of the built-in one.
@@ -198,13 +175,6 @@ inline sim::DefEntry Entry(int32_t model, int32_t upgType = 1) {
   e.model = model;
   e.upgType = upgType;
   return e;
-}
-
-// Clears what a run left on the machine's console, boxes and log, for the next run on it.
-inline void ClearRecords(sim::Machine& m) {
-  m.console.clear();
-  m.boxes.clear();
-  m.log.clear();
 }
 
 }  // namespace rwscen

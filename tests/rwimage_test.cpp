@@ -3,12 +3,12 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/global.h"
 #include "driver/defdata.h"
+#include "sim/image_tools.h"
 #include "tests/support.h"
 #include "update/dvdrw.h"
 
@@ -18,25 +18,12 @@ constexpr uint8_t kUntouched = 0xA5;
 const char kNormal[] = "A0414431.122";
 const char kKernel[] = "A0414430.122";
 
-void Put(std::vector<uint8_t>& img, uint32_t at, const std::string& text) {
-  std::memcpy(img.data() + at, text.data(), text.size());
-}
-
-// An image of the built-in entry: version 1.22, dated exactly the oldest date the entry accepts.
-std::vector<uint8_t> Image(char part = 'N', const std::string& date = "Jul25 2008",
-                           size_t size = 0x400) {
-  std::vector<uint8_t> img(std::max<size_t>(size, kImgHeaderLen), 0);
-  Put(img, kImgProduct, "KESTREL DVD-RW  QXR-515L");
-  Put(img, kImgRevision, "1.22A");
-  Put(img, kImgKernelModel, "KES_ADV ");
-  img[kImgPartLetter] = static_cast<uint8_t>(part);
-  Put(img, kImgDate, date);
+// An image of the built-in entry's drive, `size` bytes long: by default version 1.22 of the normal
+// part, dated exactly the oldest date the entry accepts.
+std::vector<uint8_t> Image(const sim::RwImageSpec& spec = {}, size_t size = 0x400) {
+  std::vector<uint8_t> img = sim::BuildRwImage(spec);
   img.resize(size);
   return img;
-}
-// The same as a kernel image file, which holds the whole kernel part.
-std::vector<uint8_t> Kernel(char part = 'K', const std::string& date = "Jul25 2008") {
-  return Image(part, date, kKernelPartLen);
 }
 
 class RwImage : public ::testing::Test {
@@ -72,20 +59,18 @@ class RwImage : public ::testing::Test {
 };
 
 TEST_F(RwImage, EachPartComesFromItsOwnFile) {
-  ASSERT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", 0x600)), 0);
+  ASSERT_EQ(Load(kPartNormal, Image({}, 0x600)), 0);
   EXPECT_EQ(gFwSize, 0x600);
-  EXPECT_EQ(std::string(gFwRev, 5), "1.22A");
+  EXPECT_EQ(std::string(gFwRev, 5), "1.22 ");
   EXPECT_EQ(gFwVer, 0x0122);
   EXPECT_EQ(text[0x600], kUntouched);
 
   // The kernel image replaces the normal one but not the normal part's size and revision text.
-  std::vector<uint8_t> kernel = Kernel();
-  Put(kernel, kImgRevision, "2.00 ");
-  ASSERT_EQ(Load(kPartKernel, kernel), 0);
+  ASSERT_EQ(Load(kPartKernel, Image({.revision = "2.00 ", .part = 'K'}, kKernelPartLen)), 0);
   EXPECT_EQ(text[kImgPartLetter], 'K');
   EXPECT_EQ(gFwVer, 0x0200);
   EXPECT_EQ(gFwSize, 0x600);
-  EXPECT_EQ(std::string(gFwRev, 5), "1.22A");
+  EXPECT_EQ(std::string(gFwRev, 5), "1.22 ");
 }
 
 TEST_F(RwImage, DateForms) {
@@ -103,38 +88,35 @@ TEST_F(RwImage, DateForms) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.date);
-    std::vector<uint8_t> img = Image('N', c.date);
-    if (c.lumarca) Put(img, kImgProduct, "Lumarca ");
-    Put(img, kImgDate + 11, "99");
-    Load(kPartNormal, img, c.bcd < 0x20080725 ? 69 : 0);
+    std::string date = c.date;
+    date.resize(11, ' ');
+    Load(kPartNormal, Image({.vendor = c.lumarca ? "Lumarca " : "KESTREL ", .date = date + "99"}),
+         c.bcd < 0x20080725 ? 69 : 0);
     EXPECT_EQ(gFileDate, c.bcd);
   }
 }
 
 TEST_F(RwImage, Refusals) {
   // The oldest accepted date is accepted; a day earlier is not.
-  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul24 2008"), 69), -1);
+  EXPECT_EQ(Load(kPartNormal, Image({.date = "Jul24 2008"}), 69), -1);
   // The part letter and the kernel model name decide the part.
-  EXPECT_EQ(Load(kPartNormal, Image('P'), 0), 0);
-  EXPECT_EQ(Load(kPartNormal, Image('K'), 40), -1);
-  EXPECT_EQ(Load(kPartKernel, Kernel('N'), 39), -1);
-  std::vector<uint8_t> foreign = Kernel();
-  Put(foreign, kImgKernelModel, "KES_ADW ");
-  EXPECT_EQ(Load(kPartKernel, foreign, 39), -1);
-  foreign[kImgPartLetter] = 'N';
-  foreign.resize(0x400);
-  EXPECT_EQ(Load(kPartNormal, foreign, 40), -1);
+  EXPECT_EQ(Load(kPartNormal, Image({.part = 'P'}), 0), 0);
+  EXPECT_EQ(Load(kPartNormal, Image({.part = 'K'}), 40), -1);
+  EXPECT_EQ(Load(kPartKernel, Image({}, kKernelPartLen), 39), -1);
+  EXPECT_EQ(Load(kPartKernel, Image({.kernelModel = "KES_ADW ", .part = 'K'}, kKernelPartLen), 39),
+            -1);
+  EXPECT_EQ(Load(kPartNormal, Image({.kernelModel = "KES_ADW "}), 40), -1);
   EXPECT_EQ(ChkFwFile(), -1);
   // The date rule comes first: an old kernel image with the wrong letter shows 69 only.
-  EXPECT_EQ(Load(kPartKernel, Kernel('N', "Jan 1 2008"), 69), -1);
+  EXPECT_EQ(Load(kPartKernel, Image({.date = "Jan 1 2008"}, kKernelPartLen), 69), -1);
 }
 
 TEST_F(RwImage, FilesThatCannotBeImagesAreRefusedSilentlyBeforeAnythingIsRead) {
   gFwSize = 0x200000;
   EXPECT_EQ(LoadBinToBuf(kPartNormal), -1);  // missing
-  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", text.size() + 1)), -1);
-  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", kImgHeaderLen - 1)), -1);
-  EXPECT_EQ(Load(kPartKernel, Image('K', "Jul25 2008", kKernelPartLen - 1)), -1);
+  EXPECT_EQ(Load(kPartNormal, Image({}, text.size() + 1)), -1);
+  EXPECT_EQ(Load(kPartNormal, Image({}, kImgHeaderLen - 1)), -1);
+  EXPECT_EQ(Load(kPartKernel, Image({.part = 'K'}, kKernelPartLen - 1)), -1);
   gTextSize = 0;  // no image buffer
   EXPECT_EQ(Load(kPartNormal, Image()), -1);
   EXPECT_EQ(std::count(text.begin(), text.end(), kUntouched),
@@ -142,18 +124,8 @@ TEST_F(RwImage, FilesThatCannotBeImagesAreRefusedSilentlyBeforeAnythingIsRead) {
   EXPECT_EQ(gFwSize, 0x200000);
 
   gTextSize = static_cast<uint32_t>(text.size());
-  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", kImgHeaderLen)), 0);
-  EXPECT_EQ(Load(kPartNormal, Image('N', "Jul25 2008", text.size())), 0);
-}
-
-TEST(HexField, FourDigitsAsTheHardwareRevisionIsRead) {
-  auto read = [](const char* s) {
-    return ReadHexField(reinterpret_cast<const uint8_t*>(s), std::strlen(s), 4);
-  };
-  EXPECT_EQ(read("0102"), 0x0102u);
-  EXPECT_EQ(read("ab1F"), 0xAB1Fu);
-  EXPECT_EQ(read(" 1F "), 0x1Fu);
-  EXPECT_EQ(read("12345"), 0x1234u);
+  EXPECT_EQ(Load(kPartNormal, Image({}, kImgHeaderLen)), 0);
+  EXPECT_EQ(Load(kPartNormal, Image({}, text.size())), 0);
 }
 
 }  // namespace
