@@ -1,12 +1,10 @@
-// A scripted drive for the transport's tests: it answers INQUIRY and the drive information read
-// with bytes a test gives, and every other command as the test's handler says.
+// A scripted drive for the transport's and the command builders' tests, and the set-ups they share.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
-#include <functional>
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,53 +18,46 @@
 
 namespace test {
 
+// Answers INQUIRY, the drive information read and the RPC state query with the bytes given, fails
+// the opcodes named, and accepts every other command.
 class ScriptedDrive : public sim::Drive {
  public:
   uint8_t inquiry[96] = {};
   uint8_t info[48] = {};
-  bool infoFails = false;      // the drive information read ends with ILLEGAL REQUEST
-  uint32_t inquiryBytes = 96;  // how much of each the drive gives
-  uint32_t infoBytes = 48;
-  uint32_t latencyMs = 0;                                 // of every command
-  std::function<sim::Result(const sim::Command&)> other;  // default: good, no data
+  uint8_t rpc[8] = {0, 6, 0, 0, 0x80, 0xFE, 1, 0};           // RPC scheme 1
+  uint32_t inquiryBytes = 96, infoBytes = 48, rpcBytes = 8;  // how much of each the drive gives
+  bool infoFails = false;        // the drive information read ends with ILLEGAL REQUEST
+  std::vector<uint8_t> failing;  // opcodes that end with `fail`
+  sim::Sense fail;
+  uint32_t latencyMs = 0;  // of every command
 
   sim::Result Execute(const sim::Command& c) override {
     sim::Result r;
     r.latencyMs = latencyMs;
+    const bool isInfo = c.cdb[0] == 0x3C && c.cdb[1] == 2 && c.cdb[2] == 0xF1;
     if (c.cdb[0] == 0x12) return Reply(c, r, inquiry, inquiryBytes);
-    if (c.cdb[0] == 0x3C && c.cdb[1] == 0x02 && c.cdb[2] == 0xF1) {
-      if (infoFails) return Check(r, sim::kInvalidField);
-      return Reply(c, r, info, infoBytes);
-    }
-    if (other) {
-      sim::Result o = other(c);
-      if (o.status != sim::kGood) last_ = o.sense;
-      return o;
+    if (isInfo && !infoFails) return Reply(c, r, info, infoBytes);
+    if (c.cdb[0] == 0xA4) return Reply(c, r, rpc, rpcBytes);
+    if (isInfo || std::count(failing.begin(), failing.end(), c.cdb[0]) != 0) {
+      r.status = sim::kCheckCondition;
+      r.sense = isInfo ? sim::kInvalidField : fail;
     }
     return r;
   }
   uint8_t DeviceType() const override { return inquiry[0]; }
-  void TakeSense(uint8_t* sense18) override {
-    sim::FillSense(sense18, last_);
-    last_ = sim::kNoSense;
-  }
+  void TakeSense(uint8_t*) override {}  // the sense comes with the failure
 
  private:
-  sim::Result Reply(const sim::Command& c, sim::Result r, const uint8_t* data, uint32_t size) {
-    r.transferred = c.length < size ? c.length : size;
+  static sim::Result Reply(const sim::Command& c, sim::Result r, const uint8_t* data,
+                           uint32_t size) {
+    r.transferred = std::min(c.length, size);
     if (c.dir == sim::Dir::In) std::memcpy(c.data, data, r.transferred);
     return r;
   }
-  sim::Result Check(sim::Result r, const sim::Sense& s) {
-    r.status = sim::kCheckCondition;
-    r.sense = s;
-    last_ = s;
-    return r;
-  }
-  sim::Sense last_;
 };
 
-// INQUIRY data of a CD/DVD drive with the given 8-byte vendor and 16-byte product.
+// A CD/DVD drive with the given 8-byte vendor and 16-byte product, and the given kernel and normal
+// model names in its drive information.
 inline std::unique_ptr<ScriptedDrive> MakeDrive(const char* vendor = "KESTREL ",
                                                 const char* product = "DVD-RW  QXR-515L",
                                                 const char* kernelName = "KES_ADV ",
@@ -82,7 +73,6 @@ inline std::unique_ptr<ScriptedDrive> MakeDrive(const char* vendor = "KESTREL ",
   return d;
 }
 
-// The drive in slot i.
 inline ScriptedDrive& DriveAt(sim::Machine& m, size_t i) {
   return static_cast<ScriptedDrive&>(*m.slots.at(i).drive);
 }
@@ -94,29 +84,14 @@ inline void UseWindows98(sim::Machine& m) {
   m.version.dwMinorVersion = 10;
 }
 
-inline std::vector<uint8_t> Bytes(const std::string& s) {
-  return std::vector<uint8_t>(s.begin(), s.end());
-}
-
-// A request as a builder makes it, on target 0.
-inline TagCmdIrp Irp(std::initializer_list<uint8_t> cdb, int32_t dir = kDirNone,
-                     uint8_t* buf = nullptr, int32_t len = 0, int32_t timeout = 1000) {
-  TagCmdIrp irp;
-  std::memset(&irp, 0, sizeof irp);
-  irp.dir = dir;
-  irp.cdbLen = static_cast<int32_t>(cdb.size());
-  irp.timeout = timeout;
-  irp.xferLen = len;
-  irp.pBuf = buf;
-  std::copy(cdb.begin(), cdb.end(), irp.cdb);
-  return irp;
-}
-
-// Transport unit tests over a fresh simulated machine: Start() opens the transport and enumerates
-// as the program does; the transport is closed after each test.
-class TransportTest : public ::testing::Test {
+// Transport unit tests over a fresh simulated machine (of class M), closed after each test.
+// Start() opens the transport and enumerates as the program does. Open() does so over one drive
+// as target 0: behind D: when no adapters are given (the pass-through path, only before any ASPI
+// one), else on Windows 98 on adapter `ha` of them; the log then starts empty.
+template <class M = sim::Machine>
+class TransportTestOf : public ::testing::Test {
  protected:
-  sim::Machine m;
+  M m;
   int Start() {
     if (started_) EndCmdApi();
     started_ = true;
@@ -126,11 +101,24 @@ class TransportTest : public ::testing::Test {
     EnumDevice();
     return rc;
   }
+  ScriptedDrive& Open(std::vector<sim::Adapter> adapters = {}, int ha = 0) {
+    m.slots.clear();
+    if (adapters.empty()) {
+      m.AddAtLetter(MakeDrive(), 'D');
+    } else {
+      UseWindows98(m);
+      m.adapters = std::move(adapters);
+      m.AddOnAdapter(MakeDrive(), ha, 0);
+    }
+    Start();
+    EXPECT_EQ(gDevn, 1);
+    m.log.clear();
+    return DriveAt(m, 0);
+  }
   void TearDown() override {
     EndCmdApi();
     m.Uninstall();
   }
-  bool started_ = false;
   size_t Count(const std::string& text) const {
     size_t n = 0;
     for (size_t at = m.console.find(text); at != std::string::npos;
@@ -138,6 +126,8 @@ class TransportTest : public ::testing::Test {
       ++n;
     return n;
   }
+  bool started_ = false;
 };
+using TransportTest = TransportTestOf<>;
 
 }  // namespace test
