@@ -133,7 +133,7 @@ LONG Machine::RegQueryValue(HKEY key, LPCSTR name, LPDWORD type, LPBYTE data, LP
     *dataLen = size;
     return ERROR_MORE_DATA;
   }
-  if (data != nullptr) std::memcpy(data, v->second.data(), size);
+  if (data != nullptr && size != 0) std::memcpy(data, v->second.data(), size);
   *dataLen = size;
   return ERROR_SUCCESS;
 }
