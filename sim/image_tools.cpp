@@ -83,18 +83,18 @@ uint32_t LongDateValue(const uint8_t* text, size_t len) {
          Hex2At(text, len, 3);
 }
 
-std::vector<uint8_t> BuildRwImage(const RwImageSpec& spec) {
-  std::vector<uint8_t> image(std::max(spec.size, kHdrEnd));
-  FillPattern(image, spec.seed);
-  PutText(image, kHdrProduct, spec.vendor, 8);
-  PutText(image, kHdrProduct + 8, spec.product, kHdrRevision - kHdrProduct - 8);
-  PutText(image, kHdrRevision, spec.revision, kHdrHwRevision - kHdrRevision);
-  PutText(image, kHdrHwRevision, spec.hwRevision, kHdrKernelModel - kHdrHwRevision);
-  PutText(image, kHdrKernelModel, spec.kernelModel, kHdrNormalModel - kHdrKernelModel);
-  PutText(image, kHdrNormalModel, spec.normalModel, kHdrPart - kHdrNormalModel);
-  PutText(image, kHdrPart, std::string(1, spec.part), kHdrDate - kHdrPart);
-  PutText(image, kHdrDate, spec.date, kHdrKernelVersion - kHdrDate);
-  PutText(image, kHdrKernelVersion, spec.kernelVersion, kHdrEnd - kHdrKernelVersion);
+std::vector<uint8_t> BuildRwImage(const RwImageSpec& layout) {
+  std::vector<uint8_t> image(std::max(layout.size, kHdrEnd));
+  FillPattern(image, layout.seed);
+  PutText(image, kHdrProduct, layout.vendor, 8);
+  PutText(image, kHdrProduct + 8, layout.product, kHdrRevision - kHdrProduct - 8);
+  PutText(image, kHdrRevision, layout.revision, kHdrHwRevision - kHdrRevision);
+  PutText(image, kHdrHwRevision, layout.hwRevision, kHdrKernelModel - kHdrHwRevision);
+  PutText(image, kHdrKernelModel, layout.kernelModel, kHdrNormalModel - kHdrKernelModel);
+  PutText(image, kHdrNormalModel, layout.normalModel, kHdrPart - kHdrNormalModel);
+  PutText(image, kHdrPart, std::string(1, layout.part), kHdrDate - kHdrPart);
+  PutText(image, kHdrDate, layout.date, kHdrKernelVersion - kHdrDate);
+  PutText(image, kHdrKernelVersion, layout.kernelVersion, kHdrEnd - kHdrKernelVersion);
   return image;
 }
 
@@ -112,14 +112,14 @@ uint32_t RomIdentityAddress(RomPlace place) {
   return 0x1000;
 }
 
-std::vector<uint8_t> BuildRomImage(const RomImageSpec& spec) {
-  uint32_t id = RomIdentityAddress(spec.place);
-  std::vector<uint8_t> image(std::max<size_t>(spec.size, id + kRomDate + kRomDateLen));
-  FillPattern(image, spec.seed);
-  PutText(image, id + kRomModel, spec.model, 16);
-  PutText(image, id + kRomCpu, spec.cpu, 16);
-  PutText(image, id + kRomRevision, spec.revision, 4);
-  PutText(image, id + kRomDate, spec.date, kRomDateLen);
+std::vector<uint8_t> BuildRomImage(const RomImageSpec& layout) {
+  uint32_t id = RomIdentityAddress(layout.place);
+  std::vector<uint8_t> image(std::max<size_t>(layout.size, id + kRomDate + kRomDateLen));
+  FillPattern(image, layout.seed);
+  PutText(image, id + kRomModel, layout.model, 16);
+  PutText(image, id + kRomCpu, layout.cpu, 16);
+  PutText(image, id + kRomRevision, layout.revision, 4);
+  PutText(image, id + kRomDate, layout.date, kRomDateLen);
   return image;
 }
 

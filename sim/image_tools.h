@@ -53,8 +53,8 @@ struct RwImageSpec {
   std::string kernelVersion = "0000";
   uint32_t seed = 1;
 };
-// An image of spec.size bytes (at least the header) with the header fields of `spec`.
-std::vector<uint8_t> BuildRwImage(const RwImageSpec& spec);
+// An image of layout.size bytes (at least the header) with the header fields of `layout`.
+std::vector<uint8_t> BuildRwImage(const RwImageSpec& layout);
 
 // --- Read-only-drive ROM images -----------------------------------------------------------------
 // The four places where a read-only drive keeps its identity (the model name, 16 bytes, then the
@@ -84,7 +84,7 @@ struct RomImageSpec {
   std::string date = "2007/11/02";
   uint32_t seed = 2;
 };
-std::vector<uint8_t> BuildRomImage(const RomImageSpec& spec);
+std::vector<uint8_t> BuildRomImage(const RomImageSpec& layout);
 
 // --- Intel HEX
 // ------------------------------------------------------------------------------------ The image as

@@ -58,24 +58,24 @@ void UseBuiltInDefinition() {
 }
 
 RomImageSpec RomSpecForModel(int32_t model) {
-  RomImageSpec spec;
+  RomImageSpec layout;
   switch (model) {
     case 8:
-      spec.place = RomPlace::At1010;
+      layout.place = RomPlace::At1010;
       break;
     case 9:
     case 11:
-      spec.place = RomPlace::At1F000;
-      spec.model = model == 9 ? kRomIdModelAText : kRomIdModelBText;
-      spec.cpu = kRomIdCpuText;
+      layout.place = RomPlace::At1F000;
+      layout.model = model == 9 ? kRomIdModelAText : kRomIdModelBText;
+      layout.cpu = kRomIdCpuText;
       break;
     case 10:
-      spec.place = RomPlace::At1C010;
+      layout.place = RomPlace::At1C010;
       break;
     default:
       break;
   }
-  return spec;
+  return layout;
 }
 
 Rig::~Rig() {
@@ -110,8 +110,8 @@ RomDrive& Rig::AddRom(RomConfig config) {
   return d;
 }
 
-std::vector<uint8_t> Rig::WriteRwImage(const RwImageSpec& spec, const std::string& name) {
-  std::vector<uint8_t> image = BuildRwImage(spec);
+std::vector<uint8_t> Rig::WriteRwImage(const RwImageSpec& layout, const std::string& name) {
+  std::vector<uint8_t> image = BuildRwImage(layout);
   m_.WriteFile(name, image);
   return image;
 }

@@ -55,7 +55,7 @@ class Rig {
   RomDrive& AddRom(RomConfig config = {});
   // Writes a recordable-drive image file (default: the normal part 1.22 of 2008-07-25, 2 MiB)
   // and returns its bytes.
-  std::vector<uint8_t> WriteRwImage(const RwImageSpec& spec = {},
+  std::vector<uint8_t> WriteRwImage(const RwImageSpec& layout = {},
                                     const std::string& name = "A0414431.122");
   // Writes an image as an Intel HEX file.
   void WriteHex(const std::vector<uint8_t>& image, const std::string& name);

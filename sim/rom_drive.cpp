@@ -24,10 +24,10 @@ void PutField(uint8_t* field, const std::string& text, size_t width) {
 RomDrive::RomDrive(RomConfig config) : config_(std::move(config)) {
   rom_ = config_.rom;
   if (rom_.empty()) {
-    RomImageSpec spec;
-    spec.place = config_.place;
-    spec.size = config_.romSize;
-    rom_ = BuildRomImage(spec);
+    RomImageSpec layout;
+    layout.place = config_.place;
+    layout.size = config_.romSize;
+    rom_ = BuildRomImage(layout);
   }
   // The identity, revision and date must lie inside the ROM the drive reads them from.
   rom_.resize(std::max<size_t>(rom_.size(), IdentityAddress() + kRomDate + kRomDateLen), 0xFF);

@@ -19,7 +19,7 @@ TEST(RwRules, NormalImageThatCannotBeUsedEndsTheRun) {
   const struct {
     const char* name;
     int refusal;            // the message shown before message 11; 0: none
-    sim::RwImageSpec spec;  // size 0: no file
+    sim::RwImageSpec want;  // size 0: no file
     size_t cut = 0;         // file cut to this size; 0: whole
     bool windows98 = false;
   } cases[] = {
@@ -37,8 +37,8 @@ TEST(RwRules, NormalImageThatCannotBeUsedEndsTheRun) {
     sim::Rig rig(m);
     if (c.windows98) rig.Windows98();
     sim::RwDrive& drive = rig.AddRw();
-    if (c.spec.size != 0) {
-      std::vector<uint8_t> image = sim::BuildRwImage(c.spec);
+    if (c.want.size != 0) {
+      std::vector<uint8_t> image = sim::BuildRwImage(c.want);
       image.resize(c.cut != 0 ? c.cut : image.size());
       m.WriteFile(kNormalFile, image);
     }

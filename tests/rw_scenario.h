@@ -144,12 +144,12 @@ class ScriptedMachine : public sim::Machine {
 };
 
 // A machine (of type M) with one recordable drive of `config`, behind the Windows 98 host adapter
-// `adapter` when there is one, and the normal image of `spec` (kept in `image`) beside the program.
+// `adapter` when there is one, and the normal image of `want` (kept in `image`) beside the program.
 template <class M = sim::Machine>
 struct Scene : M {
   explicit Scene(sim::RwConfig config = {}, const char* adapter = nullptr,
-                 const sim::RwImageSpec& spec = {})
-      : drive(Add(rig, std::move(config), adapter)), image(rig.WriteRwImage(spec)) {}
+                 const sim::RwImageSpec& want = {})
+      : drive(Add(rig, std::move(config), adapter)), image(rig.WriteRwImage(want)) {}
   static sim::RwDrive& Add(sim::Rig& rig, sim::RwConfig config, const char* adapter) {
     if (adapter != nullptr) rig.Windows98(adapter);
     return rig.AddRw(std::move(config));

@@ -20,8 +20,8 @@ const char kKernel[] = "A0414430.122";
 
 // An image of the built-in entry's drive, `size` bytes long: by default version 1.22 of the normal
 // part, dated exactly the oldest date the entry accepts.
-std::vector<uint8_t> Image(const sim::RwImageSpec& spec = {}, size_t size = 0x400) {
-  std::vector<uint8_t> img = sim::BuildRwImage(spec);
+std::vector<uint8_t> Image(const sim::RwImageSpec& want = {}, size_t size = 0x400) {
+  std::vector<uint8_t> img = sim::BuildRwImage(want);
   img.resize(size);
   return img;
 }

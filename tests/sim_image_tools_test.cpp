@@ -35,10 +35,10 @@ uint32_t ScanLongDate(const std::string& text) {
 }
 
 TEST(ImageTools, RecordableImageCarriesTheHeaderFields) {
-  sim::RwImageSpec spec;
-  spec.size = 0x1000;
-  spec.kernelVersion = "0105";
-  const Bytes image = sim::BuildRwImage(spec);
+  sim::RwImageSpec want;
+  want.size = 0x1000;
+  want.kernelVersion = "0105";
+  const Bytes image = sim::BuildRwImage(want);
   ASSERT_EQ(image.size(), 0x1000u);
   EXPECT_EQ(At(image, 0x60, 24), "KESTREL DVD-RW  QXR-515L");
   EXPECT_EQ(At(image, 0x90, 5), "1.22 ");

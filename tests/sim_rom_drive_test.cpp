@@ -50,11 +50,11 @@ TEST(RomDrive, RomReadsStopAtItsEnd) {
 
 TEST(RomDrive, SelfUpdateNeedsTheUpdateModeAndASealedBufferAndKeepsTheDrivesOwnBytes) {
   RoDrive drive;
-  sim::RomImageSpec spec;
-  spec.revision = "1.08";
-  spec.date = "2008/03/14";
-  spec.seed = 99;
-  const Bytes image = sim::BuildRomImage(spec);
+  sim::RomImageSpec want;
+  want.revision = "1.08";
+  want.date = "2008/03/14";
+  want.seed = 99;
+  const Bytes image = sim::BuildRomImage(want);
   EXPECT_TRUE(Is(drive.Block(image, 0), sim::kSequenceError));
   EXPECT_TRUE(Is(drive.SelfUpdate(), sim::kSequenceError));
   ASSERT_TRUE(drive.EnterUpdate());

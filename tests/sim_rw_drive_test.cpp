@@ -50,12 +50,12 @@ struct Rw : sim::RwDrive {
 };
 // Revision 1.22 of 2008/07/25 (in the long form) for hardware "HW  0103", normal model "KES_NRM ".
 Bytes Image122(char part = 'N', const char* kernelModel = "KES_ADV ") {
-  sim::RwImageSpec spec;
-  spec.hwRevision = "HW  0103";
-  spec.kernelModel = kernelModel;
-  spec.normalModel = "KES_NRM ";
-  spec.part = part;
-  return sim::BuildRwImage(spec);
+  sim::RwImageSpec want;
+  want.hwRevision = "HW  0103";
+  want.kernelModel = kernelModel;
+  want.normalModel = "KES_NRM ";
+  want.part = part;
+  return sim::BuildRwImage(want);
 }
 
 TEST(RwDrive, DataInNeverPassesTheHostsBuffer) {

@@ -35,11 +35,11 @@ std::string Ja(int id) {
 }
 
 std::string Placeholders(const char* format) {
-  static const std::regex spec("%[-+ #0]*[0-9]*(\\.[0-9]+)?(l|h|ll)?[a-zA-Z%]");
+  static const std::regex conversion("%[-+ #0]*[0-9]*(\\.[0-9]+)?(l|h|ll)?[a-zA-Z%]");
   std::string out;
   std::string text = format;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), spec); it != std::sregex_iterator();
-       ++it) {
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), conversion);
+       it != std::sregex_iterator(); ++it) {
     if (it->str() == "%%") continue;
     if (!out.empty()) out += ' ';
     out += it->str();
