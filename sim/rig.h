@@ -53,8 +53,8 @@ class Rig {
   // Adds a drive at the next drive letter from D (or, on Windows 98, the next target id).
   RwDrive& AddRw(RwConfig config = {});
   RomDrive& AddRom(RomConfig config = {});
-  // Writes a recordable-drive image file (default: the normal part 1.22 of 2008-07-25, 2 MiB)
-  // and returns its bytes.
+  // Writes a recordable-drive image file (default: the normal part at revision 1.22, dated
+  // 2008-07-25, 2 MiB) and returns its bytes.
   std::vector<uint8_t> WriteRwImage(const RwImageSpec& layout = {},
                                     const std::string& name = "A0414431.122");
   // Writes an image as an Intel HEX file.
